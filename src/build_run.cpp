@@ -1,0 +1,144 @@
+#include "build_run.h"
+
+#include <array>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "block_kind.h"
+#include "file_blocks.h"
+#include "image_writer.h"
+#include "makefile_reader.h"
+#include "messages.h"
+#include "value_blocks.h"
+
+namespace {
+
+// The block kinds, in the order each directive is offered to them: value
+// blocks first, then file blocks. No key is claimed by two kinds.
+const std::array<const BlockKind*, 3> BLOCK_KINDS = {
+    &STRING_BLOCKS,
+    &BYTE_BLOCKS,
+    &FILE_BLOCKS,
+};
+
+const BlockKind* find_kind(const char* key) {
+    for (const BlockKind* kind : BLOCK_KINDS)
+        if (kind->claims(key))
+            return kind;
+    return nullptr;
+}
+
+// A descriptor 0, 1 or 2 that is closed at start would be handed to the
+// first file opened, and messages would then land in the image: give each
+// closed one /dev/null instead.
+void ensure_standard_descriptors() {
+    for (int fd = 0; fd <= 2; ++fd)
+        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF)
+            open("/dev/null", O_RDWR);
+}
+
+FileIdentity identity_of(std::FILE* stream) {
+    FileIdentity identity;
+    struct stat info;
+    int fd = fileno(stream);
+    if (fd >= 0 && fstat(fd, &info) == 0) {
+        identity.known = true;
+        identity.device = info.st_dev;
+        identity.inode = info.st_ino;
+    }
+    return identity;
+}
+
+// The directive loop and the end of the run, once the image is open.
+int write_blocks(MakefileReader& makefile, Image& image) {
+    const char* output_name = makefile.output_name;
+    bool written = image_ok(image.stream);
+    while (written) {
+        DirectiveResult next = next_directive(makefile);
+        if (next == DirectiveResult::end)
+            break;
+        if (next == DirectiveResult::malformed) {
+            close_makefile(makefile);
+            close_image(image);
+            report("Error decoding line: %s\n", makefile.line);
+            return 1;
+        }
+        const BlockKind* kind = find_kind(makefile.key);
+        if (kind == nullptr) {
+            report("Unrecognized directive %s encountered, skipping...\n", makefile.key);
+            continue;
+        }
+        BlockResult result = kind->write(makefile.key, makefile.value, image, makefile);
+        if (result == BlockResult::read_error && image_ok(image.stream)) {
+            close_makefile(makefile);
+            close_image(image);
+            report("Error writing block %s - unable to read file '%s'!\n", makefile.key,
+                   makefile.value);
+            return 1;
+        }
+        written = result == BlockResult::done && image_ok(image.stream);
+    }
+    close_makefile(makefile);
+    if (!close_image(image) || !written) {
+        report("Error writing to file %s!\n", output_name);
+        return 1;
+    }
+    progress("Done!\n");
+    return 0;
+}
+
+}  // namespace
+
+int build_run(int argc, char** argv) {
+    ensure_standard_descriptors();
+    if (argc < 2) {
+        // Without a program name (the kernel may hand an empty one for an
+        // empty argument vector) the usage names the tool itself.
+        bool named = argc > 0 && argv[0] != nullptr && argv[0][0] != '\0';
+        report("Syntax: %s <makefile>\n", named ? argv[0] : "unifpack");
+        return 1;
+    }
+    const char* path = argv[1];
+
+    MakefileReader makefile;
+    std::FILE* stream = open_makefile(path);
+    if (stream == nullptr) {
+        report("Unable to open makefile!\n");
+        return 1;
+    }
+    attach_makefile(makefile, stream);
+    set_base_directory(makefile, path);
+
+    if (!check_magic_line(makefile)) {
+        close_makefile(makefile);
+        report("Specified file is not a valid makefile!\n");
+        return 1;
+    }
+    switch (read_output_name(makefile)) {
+    case OutputName::ok:
+        break;
+    case OutputName::missing:
+        close_makefile(makefile);
+        report("Specified file is not a valid makefile!\n");
+        return 1;
+    case OutputName::too_long:
+        close_makefile(makefile);
+        report("Filename too long! Increase MAXLEN and recompile.\n");
+        return 1;
+    }
+
+    Image image;
+    if (const char* image_path = resolve_name(makefile, makefile.output_name))
+        image = create_image(image_path, identity_of(stream));
+    if (image.stream == nullptr) {
+        close_makefile(makefile);
+        report("Unable to open file %s for output!\n", makefile.output_name);
+        return 1;
+    }
+    progress("Opened file %s for output.\n", makefile.output_name);
+    write_header(image.stream);
+    progress("Writing header...\n");
+    return write_blocks(makefile, image);
+}

@@ -1,0 +1,127 @@
+#include "file_blocks.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cinttypes>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "messages.h"
+
+namespace {
+
+// Data files are copied through this one buffer; nothing else of theirs is
+// held in memory.
+constexpr std::size_t COPY_BUFFER_SIZE = 128 * 1024;
+unsigned char copy_buffer[COPY_BUFFER_SIZE];
+
+// Largest chunk handed to the kernel in one in-kernel copy.
+constexpr std::size_t KERNEL_COPY_CHUNK = std::size_t{1} << 30;
+
+bool is_read_me(const char* key) {
+    return std::strncmp(key, "READ", 4) == 0;
+}
+
+bool claims_file(const char* key) {
+    return is_read_me(key) || std::strncmp(key, "PRG", 3) == 0 ||
+           std::strncmp(key, "CHR", 3) == 0;
+}
+
+// Opens a data file: only a regular file that is not the image itself.
+// The open never waits (a FIFO without a writer is refused at once).
+int open_data_file(const char* path, const Image& image, struct stat& info) {
+    if (path == nullptr)
+        return -1;
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
+        (info.st_dev == image.device && info.st_ino == image.inode)) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+enum class Copy { ok, short_read, write_failed };
+
+// Writes `count` zero bytes, so a block cut short stays well framed.
+bool write_zeros(std::FILE* image, std::uint64_t count) {
+    std::memset(copy_buffer, 0, COPY_BUFFER_SIZE);
+    while (count > 0) {
+        std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(count, COPY_BUFFER_SIZE));
+        if (std::fwrite(copy_buffer, 1, chunk, image) != chunk)
+            return false;
+        count -= chunk;
+    }
+    return true;
+}
+
+// Copies exactly `size` bytes of the data file into the image.
+Copy copy_bytes(int source, std::FILE* image, std::uint64_t size) {
+    std::uint64_t left = size;
+    if (left == 0)
+        return Copy::ok;
+    // First let the kernel copy, once what the stream holds is written out.
+    // Where it refuses, or stops early, the buffered loop takes over and
+    // tells a failed read from a failed write.
+    if (std::fflush(image) != 0)
+        return Copy::write_failed;
+    int target = fileno(image);
+    while (left > 0) {
+        std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(left, KERNEL_COPY_CHUNK));
+        ssize_t copied = copy_file_range(source, nullptr, target, nullptr, chunk, 0);
+        if (copied > 0)
+            left -= static_cast<std::uint64_t>(copied);
+        else if (copied == 0 || errno != EINTR)
+            break;
+    }
+    while (left > 0) {
+        std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(left, COPY_BUFFER_SIZE));
+        ssize_t got = read(source, copy_buffer, chunk);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return write_zeros(image, left) ? Copy::short_read : Copy::write_failed;
+        std::size_t bytes = static_cast<std::size_t>(got);
+        if (std::fwrite(copy_buffer, 1, bytes, image) != bytes)
+            return Copy::write_failed;
+        left -= bytes;
+    }
+    return Copy::ok;
+}
+
+BlockResult write_file(const char* key, const char* value, Image& image, MakefileReader& makefile) {
+    struct stat info;
+    int source = open_data_file(resolve_name(makefile, value), image, info);
+    if (source < 0) {
+        report("Error writing block %s - unable to open file '%s'!\n", key, value);
+        return BlockResult::done;
+    }
+    bool read_me = is_read_me(key);
+    std::uint64_t size = static_cast<std::uint64_t>(info.st_size);
+    std::uint64_t limit = UINT32_MAX - (read_me ? 1u : 0u);
+    if (size > limit) {
+        close(source);
+        report("Error writing block %s - file '%s' is too large!\n", key, value);
+        return BlockResult::done;
+    }
+    std::uint32_t length = static_cast<std::uint32_t>(size + (read_me ? 1 : 0));
+    posix_fadvise(source, 0, 0, POSIX_FADV_SEQUENTIAL);
+
+    progress("Storing %s as from file %s (%" PRIu32 " bytes)\n", key, value, length);
+    write_block_start(image.stream, key, length);
+    Copy copy = copy_bytes(source, image.stream, size);
+    close(source);
+    if (read_me && copy != Copy::write_failed)
+        std::fputc(0, image.stream);
+    if (copy == Copy::write_failed || !image_ok(image.stream))
+        return BlockResult::image_error;
+    return copy == Copy::short_read ? BlockResult::read_error : BlockResult::done;
+}
+
+}  // namespace
+
+const BlockKind FILE_BLOCKS = {claims_file, write_file};

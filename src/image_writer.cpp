@@ -1,0 +1,70 @@
+#include "image_writer.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+Image create_image(const char* path, FileIdentity keep) {
+    Image image;
+    // Open without truncating first, so the makefile can be recognised and
+    // left alone whatever the spelling of its name.
+    int fd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return image;
+    struct stat info;
+    if (fstat(fd, &info) != 0 ||
+        (keep.known && info.st_dev == keep.device && info.st_ino == keep.inode) ||
+        (S_ISREG(info.st_mode) && ftruncate(fd, 0) != 0)) {
+        close(fd);
+        return image;
+    }
+    image.stream = fdopen(fd, "wb");
+    if (image.stream == nullptr) {
+        close(fd);
+        return image;
+    }
+    image.device = info.st_dev;
+    image.inode = info.st_ino;
+    return image;
+}
+
+void write_le32(std::FILE* image, std::uint32_t value) {
+    unsigned char bytes[4] = {
+        static_cast<unsigned char>(value & 0xFF),
+        static_cast<unsigned char>((value >> 8) & 0xFF),
+        static_cast<unsigned char>((value >> 16) & 0xFF),
+        static_cast<unsigned char>((value >> 24) & 0xFF),
+    };
+    std::fwrite(bytes, 1, sizeof bytes, image);
+}
+
+void write_header(std::FILE* image) {
+    std::fwrite(UNIF_MAGIC, 1, sizeof UNIF_MAGIC, image);
+    write_le32(image, UNIF_REVISION);
+    for (int i = 0; i < 6; ++i)
+        write_le32(image, 0);
+}
+
+void write_block_start(std::FILE* image, const char* key, std::uint32_t length) {
+    // The key as stored with its zero byte: stop reading it at that byte.
+    char id[4] = {};
+    for (int i = 0; i < 4 && key[i] != '\0'; ++i)
+        id[i] = key[i];
+    std::fwrite(id, 1, sizeof id, image);
+    write_le32(image, length);
+}
+
+bool image_ok(std::FILE* image) {
+    return std::ferror(image) == 0;
+}
+
+bool close_image(Image& image) {
+    if (image.stream == nullptr)
+        return true;
+    bool ok = std::fflush(image.stream) == 0 && std::ferror(image.stream) == 0;
+    if (std::fclose(image.stream) != 0)
+        ok = false;
+    image.stream = nullptr;
+    return ok;
+}

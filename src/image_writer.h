@@ -1,0 +1,49 @@
+// The image writer: creates the UNIF image file, writes its header and
+// frames every block (ID and length); the block kinds write the payloads.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <sys/types.h>
+
+// The UNIF header: magic, revision, then reserved zero bytes.
+constexpr char UNIF_MAGIC[4] = {'U', 'N', 'I', 'F'};
+constexpr std::uint32_t UNIF_REVISION = 7;
+constexpr std::size_t UNIF_HEADER_SIZE = 32;
+// Each block: a 4-byte ID, a 32-bit little-endian payload length, payload.
+constexpr std::size_t BLOCK_START_SIZE = 8;
+
+struct Image {
+    std::FILE* stream = nullptr;
+    dev_t device = 0;  // identity of the file written, so that no data
+    ino_t inode = 0;   // file can be the image itself
+};
+
+// Identity of an open file, for telling whether two names are one file.
+struct FileIdentity {
+    bool known = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+};
+
+// Creates the file at the path, or truncates an existing one, for binary
+// writing. Fails (null stream) when it cannot be created, and also when it
+// is the file `keep` (the makefile): that file is never truncated.
+Image create_image(const char* path, FileIdentity keep);
+
+// Writes the 32 header bytes.
+void write_header(std::FILE* image);
+
+// Writes the block ID made from the key's first four bytes (a three-letter
+// key gets a zero byte) and the payload length. The caller writes exactly
+// `length` payload bytes right after.
+void write_block_start(std::FILE* image, const char* key, std::uint32_t length);
+
+// Writes a 32-bit number in little-endian order, byte by byte.
+void write_le32(std::FILE* image, std::uint32_t value);
+
+// True while every write to the image so far has succeeded.
+bool image_ok(std::FILE* image);
+
+// Flushes and closes the image; true when everything reached the file.
+bool close_image(Image& image);

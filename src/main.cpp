@@ -1,0 +1,5 @@
+#include "build_run.h"
+
+int main(int argc, char** argv) {
+    return build_run(argc, argv);
+}

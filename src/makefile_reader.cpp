@@ -1,0 +1,136 @@
+#include "makefile_reader.h"
+
+#include <cstring>
+#include <sys/stat.h>
+
+namespace {
+
+constexpr int CTRL_Z = 0x1A;
+
+// Reads the next byte under the text rules: CR LF reads as LF, Ctrl-Z ends
+// the makefile for good. Yields EOF once nothing more can be read.
+int next_char(MakefileReader& reader) {
+    if (reader.ended)
+        return EOF;
+    int c = std::getc(reader.stream);
+    if (c == CTRL_Z) {
+        reader.ended = true;
+        return EOF;
+    }
+    if (c == '\r') {
+        int next = std::getc(reader.stream);
+        if (next == '\n')
+            return '\n';
+        if (next != EOF)
+            std::ungetc(next, reader.stream);
+    }
+    return c;
+}
+
+// Reads one line into reader.line: up to and including its LF, but never
+// more than MAXLEN - 1 characters. Yields the number of characters taken;
+// the line's text is what stands before its first zero byte.
+std::size_t read_line(MakefileReader& reader) {
+    std::size_t count = 0;
+    while (count < MAXLEN - 1) {
+        int c = next_char(reader);
+        if (c == EOF)
+            break;
+        reader.line[count++] = static_cast<char>(c);
+        if (c == '\n')
+            break;
+    }
+    reader.line[count] = '\0';
+    return count;
+}
+
+bool ends_with_lf(const char* text) {
+    std::size_t length = std::strlen(text);
+    return length > 0 && text[length - 1] == '\n';
+}
+
+}  // namespace
+
+std::FILE* open_makefile(const char* path) {
+    std::FILE* stream = std::fopen(path, "rb");
+    if (stream == nullptr)
+        return nullptr;
+    struct stat info;
+    if (fstat(fileno(stream), &info) != 0 || S_ISDIR(info.st_mode)) {
+        std::fclose(stream);
+        return nullptr;
+    }
+    return stream;
+}
+
+void attach_makefile(MakefileReader& reader, std::FILE* stream) {
+    reader.stream = stream;
+    reader.ended = false;
+    reader.line[0] = '\0';
+}
+
+void close_makefile(MakefileReader& reader) {
+    if (reader.stream != nullptr)
+        std::fclose(reader.stream);
+    reader.stream = nullptr;
+}
+
+void set_base_directory(MakefileReader& reader, const char* path) {
+    const char* last = std::strrchr(path, '\\');
+    std::size_t length = last == nullptr ? 0 : static_cast<std::size_t>(last - path) + 1;
+    reader.base_fits = length < MAXLEN;
+    if (!reader.base_fits)
+        length = 0;
+    std::memcpy(reader.base, path, length);
+    reader.base[length] = '\0';
+}
+
+bool check_magic_line(MakefileReader& reader) {
+    read_line(reader);
+    return std::strcmp(reader.line, "TALVORIN\n") == 0;
+}
+
+OutputName read_output_name(MakefileReader& reader) {
+    if (read_line(reader) == 0)
+        return OutputName::missing;
+    if (!ends_with_lf(reader.line))
+        return OutputName::too_long;
+    std::size_t length = std::strlen(reader.line) - 1;
+    std::memcpy(reader.output_name, reader.line, length);
+    reader.output_name[length] = '\0';
+    return OutputName::ok;
+}
+
+DirectiveResult next_directive(MakefileReader& reader) {
+    std::size_t count = read_line(reader);
+    // A last line that runs into the end of the makefile is ignored.
+    if (count == 0 || (count < MAXLEN - 1 && reader.line[count - 1] != '\n'))
+        return DirectiveResult::end;
+    if (!split_directive(reader.line, reader.key, reader.value))
+        return DirectiveResult::malformed;
+    return DirectiveResult::directive;
+}
+
+bool split_directive(const char* line, char* key, char* value) {
+    const char* space = std::strchr(line, ' ');
+    if (space == nullptr || !ends_with_lf(line))
+        return false;
+    std::size_t key_length = static_cast<std::size_t>(space - line);
+    std::memcpy(key, line, key_length);
+    key[key_length] = '\0';
+    // The LF is the line's last character and stands after the space.
+    std::size_t value_length = std::strlen(space + 1) - 1;
+    std::memcpy(value, space + 1, value_length);
+    value[value_length] = '\0';
+    return true;
+}
+
+const char* resolve_name(MakefileReader& reader, const char* name) {
+    std::size_t base_length = std::strlen(reader.base);
+    std::size_t name_length = std::strlen(name);
+    if (!reader.base_fits || base_length + name_length >= MAXLEN)
+        return nullptr;
+    std::memcpy(reader.resolved, reader.base, base_length);
+    std::memcpy(reader.resolved + base_length, name, name_length + 1);
+    return reader.resolved;
+}

@@ -1,0 +1,61 @@
+#include "value_blocks.h"
+
+#include <cstring>
+
+#include "messages.h"
+
+namespace {
+
+// A key is claimed by its first four bytes, as stored with its zero byte,
+// so a shorter key never matches and a longer one does.
+bool has_id(const char* key, const char* id) {
+    return std::strncmp(key, id, 4) == 0;
+}
+
+bool claims_string(const char* key) {
+    return has_id(key, "MAPR") || has_id(key, "NAME");
+}
+
+bool claims_byte(const char* key) {
+    return has_id(key, "TVCI") || has_id(key, "MIRR") || has_id(key, "BATR");
+}
+
+BlockResult write_string(const char* key, const char* value, Image& image, MakefileReader&) {
+    std::size_t length = std::strlen(value);
+    progress("Storing %s as '%s'\n", key, value);
+    write_block_start(image.stream, key, static_cast<std::uint32_t>(length + 1));
+    std::fwrite(value, 1, length + 1, image.stream);  // the text and its zero byte
+    return BlockResult::done;
+}
+
+BlockResult write_byte(const char* key, const char* value, Image& image, MakefileReader&) {
+    std::uint8_t byte = byte_value(value);
+    progress("Storing %s as %u\n", key, static_cast<unsigned>(byte));
+    write_block_start(image.stream, key, 1);
+    std::fputc(byte, image.stream);
+    return BlockResult::done;
+}
+
+bool is_blank(char c) {
+    return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r';
+}
+
+}  // namespace
+
+const BlockKind STRING_BLOCKS = {claims_string, write_string};
+const BlockKind BYTE_BLOCKS = {claims_byte, write_byte};
+
+std::uint8_t byte_value(const char* value) {
+    while (is_blank(*value))
+        ++value;
+    bool negative = *value == '-';
+    if (*value == '-' || *value == '+')
+        ++value;
+    // The remainder is kept digit by digit, so no number is too long.
+    unsigned remainder = 0;
+    for (; *value >= '0' && *value <= '9'; ++value)
+        remainder = (remainder * 10 + static_cast<unsigned>(*value - '0')) % 256;
+    if (negative)
+        remainder = (256 - remainder) % 256;
+    return static_cast<std::uint8_t>(remainder);
+}

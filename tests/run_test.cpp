@@ -1,0 +1,235 @@
+// The build run end to end: the built tool in a scratch directory, with
+// its whole stdout, stderr, exit status and resulting files compared.
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+#include "tool_run.h"
+
+namespace {
+
+using namespace std::string_literals;
+using Files = std::vector<std::string>;
+
+const std::string MAGIC = "TALVORIN\n";
+
+TEST(BuildRun, NoDirectivesYieldsTheHeaderOnly) {
+    ScratchDir dir;
+    dir.write("mk", MAGIC + "out.unf\n");
+    RunResult run = dir.run({"mk"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "Opened file out.unf for output.\nWriting header...\nDone!\n");
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(dir.read("out.unf"),
+              "\x55\x4E\x49\x46"s        // "UNIF"
+              "\x07\x00\x00\x00"s        // revision 7
+              + std::string(24, '\0'));  // reserved
+}
+
+TEST(BuildRun, ExistingImageIsTruncatedAndFurtherArgumentsIgnored) {
+    ScratchDir dir;
+    dir.write("mk", MAGIC + "out.unf\r\n");
+    dir.write("out.unf", std::string(1000, 'x'));
+    RunResult run = dir.run({"mk", "other", "--help"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "Opened file out.unf for output.\nWriting header...\nDone!\n");
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(dir.read("out.unf"), unif_header());
+}
+
+TEST(BuildRun, UnclaimedKeysAreReportedAndSkipped) {
+    ScratchDir dir;
+    dir.write("mk", MAGIC + "out.unf\n" "tvci 2\n" "prg0 a.prg\n" " empty key\n" "XYZ \n"
+                            "%s%n%x x\n" "Name Game\n");
+    RunResult run = dir.run({"mk"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "Opened file out.unf for output.\nWriting header...\nDone!\n");
+    EXPECT_EQ(run.err,
+              "Unrecognized directive tvci encountered, skipping...\n"
+              "Unrecognized directive prg0 encountered, skipping...\n"
+              "Unrecognized directive  encountered, skipping...\n"
+              "Unrecognized directive XYZ encountered, skipping...\n"
+              "Unrecognized directive %s%n%x encountered, skipping...\n"
+              "Unrecognized directive Name encountered, skipping...\n");
+    EXPECT_EQ(dir.read("out.unf"), unif_header());
+}
+
+TEST(BuildRun, MalformedLineStopsTheRunAndKeepsTheBlocksBefore) {
+    ScratchDir dir;
+    dir.write("mk", MAGIC + "out.unf\n" "NAME a\n" "TVCI 1\n" "NAME-no-space\n" "NAME b\n");
+    RunResult run = dir.run({"mk"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "Opened file out.unf for output.\nWriting header...\n"
+                       "Storing NAME as 'a'\nStoring TVCI as 1\n");
+    EXPECT_EQ(run.err, "Error decoding line: NAME-no-space\n\n");
+    EXPECT_EQ(dir.read("out.unf"), unif_header() + block("NAME", "a\0"s) + block("TVCI", "\x01"));
+}
+
+TEST(BuildRun, NoArgumentPrintsTheUsageWithTheProgramName) {
+    struct Case {
+        RunOptions options;
+        std::string expected;
+    };
+    RunOptions named;
+    named.argv0 = "./bin/my unifpack";
+    RunOptions empty_name;
+    empty_name.argv0 = "";
+    RunOptions no_argv;
+    no_argv.no_argv = true;
+    const Case cases[] = {
+        {named, "Syntax: ./bin/my unifpack <makefile>\n"},
+        {empty_name, "Syntax: unifpack <makefile>\n"},
+        {no_argv, "Syntax: unifpack <makefile>\n"},
+    };
+    for (const Case& c : cases) {
+        ScratchDir dir;
+        RunResult run = dir.run({}, c.options);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, c.expected);
+        EXPECT_EQ(dir.list(), Files{});
+    }
+}
+
+// Every fatal failure before the image is created: status 1, one message,
+// and an existing file of the output name left as it was.
+TEST(BuildRun, FatalFailuresBeforeTheImageLeaveEverythingUntouched) {
+    struct Case {
+        const char* what;
+        std::string makefile;  // written as "mk" unless empty_dir
+        const char* argument;
+        std::string err;
+    };
+    const std::string not_valid = "Specified file is not a valid makefile!\n";
+    const std::string too_long = "Filename too long! Increase MAXLEN and recompile.\n";
+    const Case cases[] = {
+        {"missing makefile", "", "nothing", "Unable to open makefile!\n"},
+        {"makefile is a directory", "", "sub", "Unable to open makefile!\n"},
+        {"empty makefile", "", "mk", not_valid},
+        {"wrong magic", "TALVORIN \nout.unf\n", "mk", not_valid},
+        {"lower-case magic", "talvorin\nout.unf\n", "mk", not_valid},
+        {"byte-order mark", "\xEF\xBB\xBF" "TALVORIN\nout.unf\n", "mk", not_valid},
+        {"ends after the magic", MAGIC, "mk", not_valid},
+        {"Ctrl-Z after the magic", MAGIC + "\x1A" "out.unf\n", "mk", not_valid},
+        {"output name without LF", MAGIC + "out.unf", "mk", too_long},
+        {"output name of 255 characters", MAGIC + std::string(255, 'o') + "\n", "mk", too_long},
+        {"output name with a zero byte", MAGIC + "out.unf\0\n"s, "mk", too_long},
+        {"no such directory", MAGIC + "nodir/out.unf\n", "mk",
+         "Unable to open file nodir/out.unf for output!\n"},
+        {"blank output name", MAGIC + "\n", "mk", "Unable to open file  for output!\n"},
+        {"output name is a directory", MAGIC + "sub\n", "mk", "Unable to open file sub for output!\n"},
+        {"output name is the makefile", MAGIC + "mk\n", "mk", "Unable to open file mk for output!\n"},
+        {"output name is the makefile, spelled otherwise", MAGIC + "./sub/../mk\n", "mk",
+         "Unable to open file ./sub/../mk for output!\n"},
+        {"resolved name over 255 characters", MAGIC + std::string(250, 'o') + "\n",
+         "abcdef\\mk", "Unable to open file " + std::string(250, 'o') + " for output!\n"},
+        {"format text in the output name", MAGIC + "nodir/%s%n\n", "mk",
+         "Unable to open file nodir/%s%n for output!\n"},
+    };
+    for (const Case& c : cases) {
+        ScratchDir dir;
+        std::string argument = c.argument;
+        if (!c.makefile.empty() || argument == "mk")
+            dir.write(argument, c.makefile);
+        ASSERT_EQ(mkdir((dir / "sub").c_str(), 0755), 0);
+        dir.write("out.unf", "keep");
+        Files before = dir.list();
+        RunResult run = dir.run({argument});
+        EXPECT_EQ(run.status, 1) << c.what;
+        EXPECT_EQ(run.out, "") << c.what;
+        EXPECT_EQ(run.err, c.err) << c.what;
+        EXPECT_EQ(dir.list(), before) << c.what;
+        EXPECT_EQ(dir.read("out.unf"), "keep") << c.what;
+        if (dir.exists(argument) && argument != "sub") {
+            EXPECT_EQ(dir.read(argument), c.makefile) << c.what;
+        }
+    }
+}
+
+TEST(BuildRun, NamesResolveAgainstTheMakefilesBackslashBase) {
+    // On this host the backslash is an ordinary character: the base "roms\"
+    // and the name make the file name "roms\out.unf" in the current directory.
+    ScratchDir dir;
+    dir.write("roms\\game.txt", MAGIC + "out.unf\n");
+    ASSERT_EQ(mkdir((dir / "roms").c_str(), 0755), 0);
+    dir.write("roms/game.txt", MAGIC + "out2.unf\n");
+    RunResult run = dir.run({"roms\\game.txt"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "Opened file out.unf for output.\nWriting header...\nDone!\n");
+    EXPECT_EQ(dir.read("roms\\out.unf"), unif_header());
+    // A slash separates nothing: the name is taken against the current directory.
+    run = dir.run({"roms/game.txt"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(dir.read("out2.unf"), unif_header());
+    EXPECT_EQ(dir.list(), (Files{"out2.unf", "roms", "roms\\game.txt", "roms\\out.unf"}));
+}
+
+TEST(BuildRun, OutputNameKeepsItsBlanks) {
+    ScratchDir dir;
+    dir.write("mk", MAGIC + " out.unf \n");
+    RunResult run = dir.run({"mk"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "Opened file  out.unf  for output.\nWriting header...\nDone!\n");
+    EXPECT_EQ(dir.read(" out.unf "), unif_header());
+}
+
+TEST(BuildRun, MakefileFromAPipe) {
+    ScratchDir dir;
+    RunOptions piped;
+    piped.stdin_data = MAGIC + "out.unf\nXYZ 1\n";
+    RunResult run = dir.run({"/dev/stdin"}, piped);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "Opened file out.unf for output.\nWriting header...\nDone!\n");
+    EXPECT_EQ(run.err, "Unrecognized directive XYZ encountered, skipping...\n");
+    EXPECT_EQ(dir.read("out.unf"), unif_header());
+}
+
+TEST(BuildRun, FailedImageWritesAreFatal) {
+    ScratchDir dir;
+    dir.write("big.prg", std::string(100000, '\x5A'));
+    dir.write("small", MAGIC + "/dev/full\nNAME x\n");
+    dir.write("large", MAGIC + "/dev/full\nPRG0 big.prg\nNAME x\n");
+    RunResult run = dir.run({"small"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "Opened file /dev/full for output.\nWriting header...\nStoring NAME as 'x'\n");
+    EXPECT_EQ(run.err, "Error writing to file /dev/full!\n");
+    run = dir.run({"large"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "Opened file /dev/full for output.\nWriting header...\n"
+                       "Storing PRG0 as from file big.prg (100000 bytes)\n");
+    EXPECT_EQ(run.err, "Error writing to file /dev/full!\n");
+}
+
+TEST(BuildRun, WriteCutShortByAFileSizeLimitIsFatal) {
+    ScratchDir dir;
+    std::string data(20000, '\x5A');
+    dir.write("big.prg", data);
+    dir.write("mk", MAGIC + "out.unf\nNAME x\nPRG0 big.prg\nNAME y\n");
+    for (rlim_t limit : {rlim_t{16}, rlim_t{10000}}) {
+        RunOptions limited;
+        limited.file_size_limit = limit;
+        RunResult run = dir.run({"mk"}, limited);
+        EXPECT_EQ(run.status, 1) << limit;
+        EXPECT_EQ(run.err, "Error writing to file out.unf!\n") << limit;
+        EXPECT_EQ(run.out.find("Done!"), std::string::npos) << limit;
+        std::string whole = unif_header() + block("NAME", "x\0"s) + block("PRG0", data);
+        EXPECT_EQ(dir.read("out.unf"), whole.substr(0, limit)) << limit;
+    }
+}
+
+TEST(BuildRun, ClosedStandardOutputKeepsMessagesOutOfTheImage) {
+    ScratchDir dir;
+    dir.write("a.prg", "abc");
+    dir.write("mk", MAGIC + "out.unf\nNAME x\nPRG0 a.prg\nXYZ q\n");
+    RunResult normal = dir.run({"mk"});
+    std::string expected = unif_header() + block("NAME", "x\0"s) + block("PRG0", "abc");
+    EXPECT_EQ(dir.read("out.unf"), expected);
+    RunOptions closed;
+    closed.close_stdout = true;
+    RunResult run = dir.run({"mk"}, closed);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "Unrecognized directive XYZ encountered, skipping...\n");
+    EXPECT_EQ(dir.read("out.unf"), expected);
+}
+
+}  // namespace
