@@ -17,9 +17,6 @@ namespace {
 constexpr std::size_t COPY_BUFFER_SIZE = 128 * 1024;
 unsigned char copy_buffer[COPY_BUFFER_SIZE];
 
-// Largest chunk handed to the kernel in one in-kernel copy.
-constexpr std::size_t KERNEL_COPY_CHUNK = std::size_t{1} << 30;
-
 bool is_read_me(const char* key) {
     return std::strncmp(key, "READ", 4) == 0;
 }
@@ -59,25 +56,86 @@ bool write_zeros(std::FILE* image, std::uint64_t count) {
     return true;
 }
 
+// Requested size of the pipe that carries data inside the kernel; the
+// kernel may grant less. Its pages are the kernel's, not the tool's memory.
+constexpr int KERNEL_PIPE_SIZE = 1 << 20;
+
+bool is_regular_file(int fd) {
+    struct stat info;
+    return fd >= 0 && fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// Moves what stands in the pipe into the image through the stream.
+bool drain_pipe(int pipe_out, std::FILE* image, std::size_t pending) {
+    while (pending > 0) {
+        ssize_t got = read(pipe_out, copy_buffer, std::min(pending, COPY_BUFFER_SIZE));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        std::size_t bytes = static_cast<std::size_t>(got);
+        if (std::fwrite(copy_buffer, 1, bytes, image) != bytes)
+            return false;
+        pending -= bytes;
+    }
+    return true;
+}
+
+// Copies data file to image inside the kernel, through a pipe, so no byte
+// passes through the tool's memory. Stops early, with `left` telling what
+// remains, when a splice is refused, fails or the data file ends early:
+// the buffered loop then goes on and tells a failed read from a failed
+// write. Yields false only when a write to the image failed.
+bool splice_bytes(int source, std::FILE* image, std::uint64_t& left) {
+    int target = fileno(image);
+    if (!is_regular_file(target))
+        return true;
+    int pipe_fds[2];
+    if (pipe2(pipe_fds, O_CLOEXEC) != 0)
+        return true;
+    fcntl(pipe_fds[1], F_SETPIPE_SZ, KERNEL_PIPE_SIZE);
+    int pipe_size = fcntl(pipe_fds[1], F_GETPIPE_SZ);
+    std::size_t chunk_limit = pipe_size > 0 ? static_cast<std::size_t>(pipe_size) : 65536;
+    bool written = true;
+    while (left > 0 && written) {
+        std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(left, chunk_limit));
+        ssize_t in = splice(source, nullptr, pipe_fds[1], nullptr, chunk, SPLICE_F_MOVE);
+        if (in < 0 && errno == EINTR)
+            continue;
+        if (in <= 0)
+            break;
+        std::size_t pending = static_cast<std::size_t>(in);
+        left -= pending;
+        while (pending > 0) {
+            ssize_t out = splice(pipe_fds[0], nullptr, target, nullptr, pending, SPLICE_F_MOVE);
+            if (out > 0) {
+                pending -= static_cast<std::size_t>(out);
+            } else if (out < 0 && errno == EINTR) {
+                continue;
+            } else {
+                // The stream writes the rest and reports a real failure.
+                written = drain_pipe(pipe_fds[0], image, pending);
+                if (written)
+                    written = std::fflush(image) == 0;
+                break;
+            }
+        }
+        if (pending > 0 && written)
+            break;
+    }
+    close(pipe_fds[0]);
+    close(pipe_fds[1]);
+    return written;
+}
+
 // Copies exactly `size` bytes of the data file into the image.
 Copy copy_bytes(int source, std::FILE* image, std::uint64_t size) {
     std::uint64_t left = size;
     if (left == 0)
         return Copy::ok;
     // First let the kernel copy, once what the stream holds is written out.
-    // Where it refuses, or stops early, the buffered loop takes over and
-    // tells a failed read from a failed write.
-    if (std::fflush(image) != 0)
+    if (std::fflush(image) != 0 || !splice_bytes(source, image, left))
         return Copy::write_failed;
-    int target = fileno(image);
-    while (left > 0) {
-        std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(left, KERNEL_COPY_CHUNK));
-        ssize_t copied = copy_file_range(source, nullptr, target, nullptr, chunk, 0);
-        if (copied > 0)
-            left -= static_cast<std::uint64_t>(copied);
-        else if (copied == 0 || errno != EINTR)
-            break;
-    }
     while (left > 0) {
         std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(left, COPY_BUFFER_SIZE));
         ssize_t got = read(source, copy_buffer, chunk);

@@ -8,14 +8,16 @@
 Image create_image(const char* path, FileIdentity keep) {
     Image image;
     // Open without truncating first, so the makefile can be recognised and
-    // left alone whatever the spelling of its name.
+    // left alone whatever the spelling of its name. A file that is already
+    // empty is not truncated: on some file systems a truncation makes the
+    // final close wait for the whole image to reach the disk.
     int fd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0)
         return image;
     struct stat info;
     if (fstat(fd, &info) != 0 ||
         (keep.known && info.st_dev == keep.device && info.st_ino == keep.inode) ||
-        (S_ISREG(info.st_mode) && ftruncate(fd, 0) != 0)) {
+        (S_ISREG(info.st_mode) && info.st_size > 0 && ftruncate(fd, 0) != 0)) {
         close(fd);
         return image;
     }
