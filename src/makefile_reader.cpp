@@ -103,6 +103,10 @@ OutputName read_output_name(MakefileReader& reader) {
 
 DirectiveResult next_directive(MakefileReader& reader) {
     std::size_t count = read_line(reader);
+    // A read that failed is no end of the makefile: what was read of the
+    // line is reported, and the run stops.
+    if (!reader.ended && std::ferror(reader.stream))
+        return DirectiveResult::malformed;
     // A last line that runs into the end of the makefile is ignored.
     if (count == 0 || (count < MAXLEN - 1 && reader.line[count - 1] != '\n'))
         return DirectiveResult::end;

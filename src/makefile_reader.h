@@ -50,7 +50,8 @@ OutputName read_output_name(MakefileReader& reader);
 
 enum class DirectiveResult {
     end,        // nothing more, or a last line without LF
-    malformed,  // reader.line holds the offending line's text
+    malformed,  // reader.line holds the offending line's text (also when
+                // reading the makefile failed)
     directive,  // reader.key and reader.value hold the directive
 };
 DirectiveResult next_directive(MakefileReader& reader);

@@ -1,5 +1,8 @@
 #include "makefile_reader.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <string>
 
@@ -123,6 +126,39 @@ INSTANTIATE_TEST_SUITE_P(Directives, ReaderTest, testing::Values(
          "name[out.unf] malformed[NAME " + NAME_249 + "n]"},
     Case{"255 characters then CR kept as a character", HEAD + "NAME " + NAME_249 + "\rx\n",
          "name[out.unf] malformed[NAME " + NAME_249 + "\r]"}));
+
+// A stream that yields its bytes, then fails as a failing disk would.
+struct FailingSource {
+    std::string bytes;
+    std::size_t offset = 0;
+};
+
+ssize_t read_then_fail(void* cookie, char* buffer, std::size_t size) {
+    auto* source = static_cast<FailingSource*>(cookie);
+    if (source->offset == source->bytes.size()) {
+        errno = EIO;
+        return -1;
+    }
+    std::size_t count = std::min(size, source->bytes.size() - source->offset);
+    std::memcpy(buffer, source->bytes.data() + source->offset, count);
+    source->offset += count;
+    return static_cast<ssize_t>(count);
+}
+
+TEST(MakefileReader, ReadFailureAmongDirectivesIsNoEnd) {
+    for (const char* rest : {"", "NAM", "NAME b"}) {
+        FailingSource source{HEAD + "NAME a\n" + rest};
+        cookie_io_functions_t io = {read_then_fail, nullptr, nullptr, nullptr};
+        MakefileReader reader;
+        attach_makefile(reader, fopencookie(&source, "r", io));
+        ASSERT_TRUE(check_magic_line(reader));
+        ASSERT_EQ(read_output_name(reader), OutputName::ok);
+        ASSERT_EQ(next_directive(reader), DirectiveResult::directive);
+        EXPECT_EQ(next_directive(reader), DirectiveResult::malformed) << rest;
+        EXPECT_STREQ(reader.line, rest);
+        close_makefile(reader);
+    }
+}
 
 TEST(SplitDirective, KeyBeforeFirstSpaceValueAfterWithoutLf) {
     char key[MAXLEN];
