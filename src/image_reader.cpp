@@ -103,11 +103,14 @@ bool id_is(const unsigned char id[BLOCK_ID_SIZE], const char* name, std::size_t 
     return std::memcmp(id, name, size) == 0;
 }
 
-// Appends to a fixed buffer, never past its end.
+// Appends to a fixed buffer, never past its end; the text in it always
+// ends with a zero byte.
 struct Out {
     char* data;
     std::size_t size;
     std::size_t used = 0;
+
+    Out(char* buffer, std::size_t capacity) : data(buffer), size(capacity) { data[0] = '\0'; }
 
     void put(char c) {
         if (used + 1 < size)
@@ -265,7 +268,6 @@ NextBlock next_block(ImageReader& reader, ImageBlock& block) {
 
 void format_id(const unsigned char id[BLOCK_ID_SIZE], char (&out)[ID_TEXT_SIZE]) {
     Out text{out, sizeof out};
-    text.put("");
     for (std::size_t i = 0; i < BLOCK_ID_SIZE; ++i) {
         unsigned char c = id[i];
         if (c == '\\') {
@@ -283,7 +285,6 @@ void format_id(const unsigned char id[BLOCK_ID_SIZE], char (&out)[ID_TEXT_SIZE])
 
 void format_contents(const ImageBlock& block, char (&out)[CONTENTS_SIZE]) {
     Out text{out, sizeof out};
-    text.put("");
     switch (block.view) {
     case BlockView::text:
     case BlockView::read_me:
