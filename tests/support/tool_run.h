@@ -18,10 +18,10 @@ enum class Program { unifpack, unifinfo };
 
 struct RunOptions {
     Program program = Program::unifpack;
-    std::optional<std::string> argv0;  // unset: the program's own name
+    std::optional<std::string> argv0 = {};  // unset: the program's own name
     bool no_argv = false;            // start with an empty argument vector
     bool close_stdout = false;       // start with descriptor 1 closed
-    std::string stdin_data;          // fed through a pipe when not empty
+    std::string stdin_data = {};     // fed through a pipe when not empty
     rlim_t file_size_limit = RLIM_INFINITY;  // with SIGXFSZ ignored
 };
 
