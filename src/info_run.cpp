@@ -45,12 +45,14 @@ std::FILE* open_image(const char* path) {
     return stream;
 }
 
+// One line per block: offset, ID, length, contents. At least one blank
+// stands between any two fields, however wide they grow.
 void print_block(const ImageBlock& block) {
     char id[ID_TEXT_SIZE];
     char contents[CONTENTS_SIZE];
     format_id(block.id, id);
     format_contents(block, contents);
-    progress("%8" PRIu64 "  %-6s%8" PRIu32 "%s%s\n", block.offset, id, block.length,
+    progress("%8" PRIu64 "  %-5s %8" PRIu32 "%s%s\n", block.offset, id, block.length,
              contents[0] != '\0' ? "  " : "", contents);
 }
 
