@@ -53,16 +53,30 @@ bool is_utf8_continuation(unsigned char c) {
     return (c & 0xC0) == 0x80;
 }
 
+// Whether the kept text ends inside a UTF-8 sequence: its last lead byte
+// announces more bytes than follow it.
+bool inside_utf8_sequence(const ImageBlock& block) {
+    std::size_t lead = block.text_size;
+    while (lead > 0 && block.text_size - lead < UTF8_TAIL + 1) {
+        unsigned char c = block.text[--lead];
+        if (is_utf8_continuation(c))
+            continue;
+        std::size_t length = (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 1;
+        return block.text_size - lead < length;
+    }
+    return false;
+}
+
 // Keeps text bytes until the limit (or, for a read-me, the end of its first
-// line), then only notes whether more text follows and where it ends.
+// line) and then the rest of a UTF-8 sequence the limit cut; after that,
+// only notes whether more text follows and whether a zero byte ends it.
 void take_text(ImageBlock& block, const unsigned char* data, std::size_t size,
                std::size_t limit, bool first_line) {
     for (std::size_t i = 0; i < size && !block.text_ended; ++i) {
         unsigned char c = data[i];
         if (c == 0) {
             block.text_ended = true;
-        } else if (block.text_full && !(is_utf8_continuation(c) && block.text_size < limit + UTF8_TAIL &&
-                                        block.text[block.text_size - 1] != '\n')) {
+        } else if (block.text_full && !(is_utf8_continuation(c) && inside_utf8_sequence(block))) {
             // More text than is kept: what is left matters only for the
             // zero byte, which memchr finds faster.
             block.text_cut = true;

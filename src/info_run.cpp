@@ -36,8 +36,8 @@ std::FILE* open_image(const char* path) {
     if (stream == nullptr)
         return nullptr;
     struct stat info;
-    if (fstat(fileno(stream), &info) != 0 || S_ISDIR(info.st_mode)) {
-        int error = S_ISDIR(info.st_mode) ? EISDIR : errno;
+    int error = fstat(fileno(stream), &info) != 0 ? errno : S_ISDIR(info.st_mode) ? EISDIR : 0;
+    if (error != 0) {
         std::fclose(stream);
         errno = error;
         return nullptr;

@@ -160,6 +160,8 @@ TEST(ImageReader, ViewOfEachKnownKind) {
         {"READ", x60 + '\0', '"' + x60 + '"'},
         {"READ", x60 + "\n\0"s, '"' + x60 + "\"..."},
         {"READ", x60.substr(1) + "\xE2\x82\xAC more\0"s, '"' + x60.substr(1) + "\xE2\x82\xAC\"..."},
+        {"READ", x60.substr(2) + "\xE2\x82\xAC\xC3\xA9\0"s, '"' + x60.substr(2) + "\xE2\x82\xAC\"..."},
+        {"READ", x60 + "\x80\0"s, '"' + x60 + "\"..."},  // a stray continuation byte is not kept
         {"READ", "a\tb\r\n\0"s, "\"a\\tb\\r\\n\""},
         // TVCI, MIRR, BATR: the first byte and its meaning.
         {"TVCI", "\x00"s, "0 (NTSC)"},
