@@ -76,7 +76,8 @@ void take_text(ImageBlock& block, const unsigned char* data, std::size_t size,
         unsigned char c = data[i];
         if (c == 0) {
             block.text_ended = true;
-        } else if (block.text_full && !(is_utf8_continuation(c) && inside_utf8_sequence(block))) {
+        } else if (block.text_cut ||
+                   (block.text_full && !(is_utf8_continuation(c) && inside_utf8_sequence(block)))) {
             // More text than is kept: what is left matters only for the
             // zero byte, which memchr finds faster.
             block.text_cut = true;
