@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "block_kind.h"
+#include "command_line.h"
 #include "file_blocks.h"
 #include "image_writer.h"
 #include "makefile_reader.h"
@@ -29,6 +30,28 @@ const BlockKind* find_kind(const char* key) {
             return kind;
     return nullptr;
 }
+
+// What `-h` and `--help` print after the usage line.
+constexpr char HELP_SUMMARY[] =
+    "Packs a UNIF cartridge image (NES) from a plain-text makefile.\n"
+    "\n"
+    "The makefile, one item a line, each line ending in LF (or CR LF):\n"
+    "  TALVORIN           line 1, exactly\n"
+    "  IMAGE              line 2, the name of the image to create\n"
+    "  KEY VALUE          every further line, a directive: one block each\n"
+    "Keys (case-sensitive):\n"
+    "  MAPR, NAME         the value as text: board name, cartridge name\n"
+    "  TVCI, MIRR, BATR   one byte: the value's decimal number modulo 256\n"
+    "  PRGn, CHRn, READ   the bytes of the data file the value names\n"
+    "The image and data-file names are taken relative to the makefile path\n"
+    "up to its last backslash. A directive with any other key is skipped.\n"
+    "\n"
+    "Exit status: 0 when the image is complete, 1 when the run stopped.\n"
+    "\n"
+    "As the first argument instead of a makefile:\n"
+    "  -h, --help         print this help\n"
+    "  --version          print the version\n"
+    "See unifpack(1) for the whole makefile format and every message.\n";
 
 // A descriptor 0, 1 or 2 that is closed at start would be handed to the
 // first file opened, and messages would then land in the image: give each
@@ -93,14 +116,22 @@ int write_blocks(MakefileReader& makefile, Image& image) {
 
 int build_run(int argc, char** argv) {
     ensure_standard_descriptors();
+    const char* name = program_name(argc, argv, "unifpack");
     if (argc < 2) {
-        // Without a program name (the kernel may hand an empty one for an
-        // empty argument vector) the usage names the tool itself.
-        bool named = argc > 0 && argv[0] != nullptr && argv[0][0] != '\0';
-        report("Syntax: %s <makefile>\n", named ? argv[0] : "unifpack");
+        report("Syntax: %s <makefile>\n", name);
         return 1;
     }
     const char* path = argv[1];
+    switch (option_of(path)) {
+    case Option::none:
+        break;
+    case Option::help:
+        progress("Syntax: %s <makefile>\n%s", name, HELP_SUMMARY);
+        return 0;
+    case Option::version:
+        progress("unifpack %s\n", UNIFPACK_VERSION);
+        return 0;
+    }
 
     MakefileReader makefile;
     std::FILE* stream = open_makefile(path);

@@ -44,14 +44,15 @@ void write_le32(std::FILE* image, std::uint32_t value) {
 void write_header(std::FILE* image) {
     std::fwrite(UNIF_MAGIC, 1, sizeof UNIF_MAGIC, image);
     write_le32(image, UNIF_REVISION);
-    for (int i = 0; i < 6; ++i)
+    // The rest of the header is reserved: zero bytes, four at a time.
+    for (std::size_t i = sizeof UNIF_MAGIC + 4; i < UNIF_HEADER_SIZE; i += 4)
         write_le32(image, 0);
 }
 
 void write_block_start(std::FILE* image, const char* key, std::uint32_t length) {
     // The key as stored with its zero byte: stop reading it at that byte.
-    char id[4] = {};
-    for (int i = 0; i < 4 && key[i] != '\0'; ++i)
+    char id[BLOCK_ID_SIZE] = {};
+    for (std::size_t i = 0; i < BLOCK_ID_SIZE && key[i] != '\0'; ++i)
         id[i] = key[i];
     std::fwrite(id, 1, sizeof id, image);
     write_le32(image, length);

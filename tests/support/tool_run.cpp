@@ -110,9 +110,11 @@ void collect(int out_fd, int err_fd, RunResult& result) {
 }  // namespace
 
 RunResult ScratchDir::run(const std::vector<std::string>& args, const RunOptions& options) const {
+    bool info = options.program == Program::unifinfo;
+    const char* binary = info ? UNIFINFO_BIN : UNIFPACK_BIN;
     std::vector<std::string> words;
     if (!options.no_argv) {
-        words.push_back(options.argv0);
+        words.push_back(options.argv0.value_or(info ? "unifinfo" : "unifpack"));
         words.insert(words.end(), args.begin(), args.end());
     }
     std::vector<char*> argv;
@@ -150,7 +152,7 @@ RunResult ScratchDir::run(const std::vector<std::string>& args, const RunOptions
             struct rlimit limit = {options.file_size_limit, options.file_size_limit};
             setrlimit(RLIMIT_FSIZE, &limit);
         }
-        execv(UNIFPACK_BIN, argv.data());
+        execv(binary, argv.data());
         _exit(126);
     }
     if (in_pipe[0] >= 0)

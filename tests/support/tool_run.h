@@ -1,8 +1,9 @@
-// Runs the built tool in a scratch directory and collects everything it
-// produced: exit status, standard output, standard error.
+// Runs the built programs in a scratch directory and collects everything
+// they produced: exit status, standard output, standard error.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <sys/resource.h>
 #include <vector>
@@ -13,11 +14,14 @@ struct RunResult {
     std::string err;
 };
 
+enum class Program { unifpack, unifinfo };
+
 struct RunOptions {
-    std::string argv0 = "unifpack";
+    Program program = Program::unifpack;
+    std::optional<std::string> argv0 = {};  // unset: the program's own name
     bool no_argv = false;            // start with an empty argument vector
     bool close_stdout = false;       // start with descriptor 1 closed
-    std::string stdin_data;          // fed through a pipe when not empty
+    std::string stdin_data = {};     // fed through a pipe when not empty
     rlim_t file_size_limit = RLIM_INFINITY;  // with SIGXFSZ ignored
 };
 
@@ -40,7 +44,7 @@ public:
     // Names of everything in the directory, sorted.
     std::vector<std::string> list() const;
 
-    // Runs the tool with the directory as working directory.
+    // Runs a program with the directory as working directory.
     RunResult run(const std::vector<std::string>& args, const RunOptions& options = {}) const;
 
 private:

@@ -1,0 +1,147 @@
+#include "info_run.h"
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstring>
+#include <sys/stat.h>
+
+#include "command_line.h"
+#include "image_reader.h"
+#include "messages.h"
+
+namespace {
+
+// What `-h` and `--help` print after the usage line.
+constexpr char HELP_SUMMARY[] =
+    "Lists a UNIF cartridge image: its revision, then one line per block with\n"
+    "its offset, ID and payload length in bytes, and a view of the contents:\n"
+    "  MAPR, NAME         the text\n"
+    "  READ               the text's first line\n"
+    "  TVCI, MIRR, BATR   the byte and its meaning\n"
+    "  PRGn, CHRn         the CRC-32 of the data\n"
+    "\n"
+    "Exit status: 0 when the image was listed whole, 1 when it cannot be\n"
+    "read, is not a UNIF image, or is truncated.\n"
+    "\n"
+    "As the first argument instead of an image:\n"
+    "  -h, --help         print this help\n"
+    "  --version          print the version\n"
+    "See unifinfo(1) for the output format.\n";
+
+// The image is read through this one reader, buffer included.
+ImageReader reader;
+
+std::FILE* open_image(const char* path) {
+    std::FILE* stream = std::fopen(path, "rb");
+    if (stream == nullptr)
+        return nullptr;
+    struct stat info;
+    int error = fstat(fileno(stream), &info) != 0 ? errno : S_ISDIR(info.st_mode) ? EISDIR : 0;
+    if (error != 0) {
+        std::fclose(stream);
+        errno = error;
+        return nullptr;
+    }
+    return stream;
+}
+
+// One line per block: offset, ID, length, contents. At least one blank
+// stands between any two fields, however wide they grow.
+void print_block(const ImageBlock& block) {
+    char id[ID_TEXT_SIZE];
+    char contents[CONTENTS_SIZE];
+    format_id(block.id, id);
+    format_contents(block, contents);
+    progress("%8" PRIu64 "  %-5s %8" PRIu32 "%s%s\n", block.offset, id, block.length,
+             contents[0] != '\0' ? "  " : "", contents);
+}
+
+// Lists every whole block; yields the exit status.
+int list_blocks(const char* path) {
+    ImageBlock block;
+    for (;;) {
+        switch (next_block(reader, block)) {
+        case NextBlock::block:
+            print_block(block);
+            break;
+        case NextBlock::end:
+            return 0;
+        case NextBlock::cut_start:
+            report("%s is truncated: the block start at offset %" PRIu64 " has %" PRIu64
+                   " of its %zu bytes\n",
+                   path, block.offset, block.present, BLOCK_START_SIZE);
+            return 1;
+        case NextBlock::cut_payload: {
+            char id[ID_TEXT_SIZE];
+            format_id(block.id, id);
+            report("%s is truncated: block %s at offset %" PRIu64 " has %" PRIu64
+                   " of its %" PRIu32 " payload bytes\n",
+                   path, id, block.offset, block.present, block.length);
+            return 1;
+        }
+        case NextBlock::read_error:
+            report("Error reading image %s: %s\n", path, std::strerror(reader.error));
+            return 1;
+        }
+    }
+}
+
+int list_image(const char* path) {
+    std::FILE* stream = open_image(path);
+    if (stream == nullptr) {
+        report("Unable to open image %s: %s\n", path, std::strerror(errno));
+        return 1;
+    }
+    attach_image(reader, stream);
+    ImageHeader header = read_header(reader);
+    int status = 1;
+    switch (header.result) {
+    case HeaderResult::ok:
+        progress("UNIF revision %" PRIu32 "\n", header.revision);
+        progress("  offset  id      length  contents\n");
+        status = list_blocks(path);
+        break;
+    case HeaderResult::too_short:
+        report("%s is not a UNIF image: it is shorter than the %zu-byte header\n", path,
+               UNIF_HEADER_SIZE);
+        break;
+    case HeaderResult::wrong_magic:
+        report("%s is not a UNIF image: it does not begin with \"UNIF\"\n", path);
+        break;
+    case HeaderResult::read_error:
+        report("Error reading image %s: %s\n", path, std::strerror(reader.error));
+        break;
+    }
+    std::fclose(stream);
+    return status;
+}
+
+}  // namespace
+
+int info_run(int argc, char** argv) {
+    const char* name = program_name(argc, argv, "unifinfo");
+    if (argc < 2) {
+        report("Syntax: %s <image>\n", name);
+        return 1;
+    }
+    const char* path = argv[1];
+    int status = 0;
+    switch (option_of(path)) {
+    case Option::none:
+        status = list_image(path);
+        break;
+    case Option::help:
+        progress("Syntax: %s <image>\n%s", name, HELP_SUMMARY);
+        break;
+    case Option::version:
+        progress("unifinfo %s\n", UNIFPACK_VERSION);
+        break;
+    }
+    // The listing is the whole point: a listing that did not reach its
+    // reader is a failed run.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        report("Error writing to standard output: %s\n", std::strerror(errno));
+        return 1;
+    }
+    return status;
+}
