@@ -113,12 +113,11 @@ int wait_for(pid_t child) {
 // Makes every read and copy_file_range on a descriptor from `first_fd` on
 // fail with EIO, for this process and what it executes.
 bool fail_reads_from(int first_fd) {
+#if defined(__x86_64__) || defined(__aarch64__)
 #if defined(__x86_64__)
     constexpr std::uint32_t arch = AUDIT_ARCH_X86_64;
-#elif defined(__aarch64__)
-    constexpr std::uint32_t arch = AUDIT_ARCH_AARCH64;
 #else
-    return false;
+    constexpr std::uint32_t arch = AUDIT_ARCH_AARCH64;
 #endif
     // Descriptor numbers are compared by the low 32 bits of the first argument.
     struct sock_filter filter[] = {
@@ -139,6 +138,10 @@ bool fail_reads_from(int first_fd) {
     struct sock_fprog program = {static_cast<unsigned short>(std::size(filter)), filter};
     return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
            prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+#else
+    (void)first_fd;
+    return false;  // no filter written for this architecture: the test skips
+#endif
 }
 
 }  // namespace
@@ -234,8 +237,10 @@ RunResult ScratchDir::run(const std::vector<std::string>& args, const RunOptions
             setrlimit(RLIMIT_FSIZE, &limit);
         }
         // Nothing but 0, 1 and 2 reaches the tool, whatever this process inherited.
-        if (close_range(3, ~0U, 0) != 0)
-            _exit(125);
+        if (close_range(3, ~0U, 0) != 0) {
+            for (int fd = 3; fd < 1024; ++fd)
+                close(fd);
+        }
         if (options.open_files_limit != RLIM_INFINITY) {
             struct rlimit limit = {options.open_files_limit, options.open_files_limit};
             setrlimit(RLIMIT_NOFILE, &limit);
