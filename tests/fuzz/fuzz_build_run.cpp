@@ -194,7 +194,12 @@ void run_once(const std::string& base, const std::string& bytes) {
     for (const auto& [name, contents] : before.files)
         FUZZ_CHECK(now.files.count(name) == 1, "a file was removed");
     FUZZ_CHECK(changed <= 1, "more than one file created or changed");
-    FUZZ_CHECK(status == 0 || got_out.find("Done!") == std::string::npos, "Done! printed by a failed run");
+    // "Done!" as a line of its own, and last, exactly when the run succeeded
+    // (names in other messages may hold the word).
+    const std::string done = "\nDone!\n";
+    bool ends_done = got_out.size() >= done.size() &&
+                     got_out.compare(got_out.size() - done.size(), done.size(), done) == 0;
+    FUZZ_CHECK(ends_done == (status == 0), "Done! and the status disagree");
 
     FUZZ_CHECK(status == expected.status, "status differs from the model's");
     FUZZ_CHECK(got_out == expected.out, "standard output differs from the model's");
