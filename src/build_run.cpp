@@ -62,11 +62,12 @@ void ensure_standard_descriptors() {
             open("/dev/null", O_RDWR);
 }
 
-FileIdentity identity_of(std::FILE* stream) {
+// Identity of the file open on a descriptor; with `regular_only`, unknown
+// for anything but a regular file.
+FileIdentity identity_of(int fd, bool regular_only) {
     FileIdentity identity;
     struct stat info;
-    int fd = fileno(stream);
-    if (fd >= 0 && fstat(fd, &info) == 0) {
+    if (fd >= 0 && fstat(fd, &info) == 0 && (!regular_only || S_ISREG(info.st_mode))) {
         identity.known = true;
         identity.device = info.st_dev;
         identity.inode = info.st_ino;
@@ -161,8 +162,16 @@ int build_run(int argc, char** argv) {
     }
 
     Image image;
-    if (const char* image_path = resolve_name(makefile, makefile.output_name))
-        image = create_image(image_path, identity_of(stream));
+    if (const char* image_path = resolve_name(makefile, makefile.output_name)) {
+        // Never the makefile; nor a file the messages are redirected to
+        // (`unifpack mk > out.unf`), where they would overwrite the image.
+        const FileIdentity keep[] = {
+            identity_of(fileno(stream), false),
+            identity_of(STDOUT_FILENO, true),
+            identity_of(STDERR_FILENO, true),
+        };
+        image = create_image(image_path, keep);
+    }
     if (image.stream == nullptr) {
         close_makefile(makefile);
         report("Unable to open file %s for output!\n", makefile.output_name);

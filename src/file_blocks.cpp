@@ -14,7 +14,7 @@ namespace {
 
 // Data files are copied through this one buffer; nothing else of theirs is
 // held in memory.
-constexpr std::size_t COPY_BUFFER_SIZE = 128 * 1024;
+constexpr std::size_t COPY_BUFFER_SIZE = std::size_t{128} * 1024;
 unsigned char copy_buffer[COPY_BUFFER_SIZE];
 
 bool is_read_me(const char* key) {

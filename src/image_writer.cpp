@@ -5,10 +5,22 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-Image create_image(const char* path, FileIdentity keep) {
+namespace {
+
+bool is_one_of(const struct stat& info, std::span<const FileIdentity> files) {
+    for (const FileIdentity& file : files)
+        if (file.known && info.st_dev == file.device && info.st_ino == file.inode)
+            return true;
+    return false;
+}
+
+}  // namespace
+
+Image create_image(const char* path, std::span<const FileIdentity> keep) {
     Image image;
-    // Open without truncating first, so the makefile can be recognised and
-    // left alone whatever the spelling of its name. A file that is already
+    // Open without truncating first, so the makefile (or a file the
+    // messages go to) can be recognised and left alone whatever the
+    // spelling of its name. A file that is already
     // empty is not truncated: on some file systems a truncation makes the
     // final close wait for the whole image to reach the disk.
     int fd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
@@ -16,7 +28,7 @@ Image create_image(const char* path, FileIdentity keep) {
         return image;
     struct stat info;
     if (fstat(fd, &info) != 0 ||
-        (keep.known && info.st_dev == keep.device && info.st_ino == keep.inode) ||
+        is_one_of(info, keep) ||
         (S_ISREG(info.st_mode) && info.st_size > 0 && ftruncate(fd, 0) != 0)) {
         close(fd);
         return image;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <span>
 #include <sys/types.h>
 
 #include "unif_format.h"
@@ -23,8 +24,9 @@ struct FileIdentity {
 
 // Creates the file at the path, or truncates an existing one, for binary
 // writing. Fails (null stream) when it cannot be created, and also when it
-// is the file `keep` (the makefile): that file is never truncated.
-Image create_image(const char* path, FileIdentity keep);
+// is one of the files in `keep` (the makefile, a file that standard output
+// or error goes to): those are never truncated or written over.
+Image create_image(const char* path, std::span<const FileIdentity> keep);
 
 // Writes the 32 header bytes.
 void write_header(std::FILE* image);

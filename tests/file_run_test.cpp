@@ -56,7 +56,7 @@ TEST(FileBlocks, LargerThanAnyBufferIsCopiedWhole) {
     ScratchDir dir;
     std::string data;
     for (int i = 0; i < 3'000'000; ++i)
-        data += static_cast<char>((i * 2654435761u) >> 24);
+        data += static_cast<char>((static_cast<unsigned>(i) * 2654435761u) >> 24);
     dir.write("big.prg", data);
     dir.write("mk", HEAD + "NAME x\nPRG0 big.prg\nREAD big.prg\n");
     RunResult run = dir.run({"mk"});

@@ -232,4 +232,34 @@ TEST(BuildRun, ClosedStandardOutputKeepsMessagesOutOfTheImage) {
     EXPECT_EQ(dir.read("out.unf"), expected);
 }
 
+// `unifpack mk > out.unf` with out.unf the output name: the messages would
+// overwrite the image, so the image counts as one that cannot be created.
+TEST(BuildRun, ImageIsNeverTheFileTheMessagesGoTo) {
+    for (bool to_stderr : {false, true}) {
+        ScratchDir dir;
+        const std::string mk = MAGIC + "./out.unf\nNAME x\n";
+        dir.write("mk", mk);
+        RunOptions redirected;
+        (to_stderr ? redirected.stderr_to : redirected.stdout_to) = "out.unf";
+        RunResult run = dir.run({"mk"}, redirected);
+        EXPECT_EQ(run.status, 1);
+        const std::string message = "Unable to open file ./out.unf for output!\n";
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, to_stderr ? "" : message);
+        EXPECT_EQ(dir.read("out.unf"), to_stderr ? message : "");
+        EXPECT_EQ(dir.list(), (Files{"mk", "out.unf"}));
+        EXPECT_EQ(dir.read("mk"), mk);
+    }
+    // Messages going to another regular file are no obstacle.
+    ScratchDir dir;
+    dir.write("mk", MAGIC + "out.unf\nNAME x\n");
+    RunOptions logged;
+    logged.stdout_to = "log";
+    RunResult run = dir.run({"mk"}, logged);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(dir.read("log"), "Opened file out.unf for output.\nWriting header...\n"
+                               "Storing NAME as 'x'\nDone!\n");
+    EXPECT_EQ(dir.read("out.unf"), unif_header() + block("NAME", "x\0"s));
+}
+
 }  // namespace

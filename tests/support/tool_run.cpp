@@ -9,8 +9,13 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <poll.h>
 #include <stdexcept>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -78,6 +83,89 @@ std::vector<std::string> ScratchDir::list() const {
     return names;
 }
 
+std::string tool_path() {
+    return UNIFPACK_BIN;
+}
+
+namespace {
+
+std::vector<char*> argv_of(std::vector<std::string>& words) {
+    std::vector<char*> argv;
+    for (std::string& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    return argv;
+}
+
+int wait_for(pid_t child) {
+    int wait_status = 0;
+    while (waitpid(child, &wait_status, 0) < 0) {
+        if (errno != EINTR)
+            return -1;
+    }
+    if (WIFEXITED(wait_status))
+        return WEXITSTATUS(wait_status);
+    if (WIFSIGNALED(wait_status))
+        return 128 + WTERMSIG(wait_status);
+    return -1;
+}
+
+// Makes every read, copy_file_range and splice from the descriptor `fd`
+// fail with EIO, for this process and what it executes.
+bool fail_reads_from(int fd) {
+#if defined(__x86_64__) || defined(__aarch64__)
+#if defined(__x86_64__)
+    constexpr std::uint32_t arch = AUDIT_ARCH_X86_64;
+#else
+    constexpr std::uint32_t arch = AUDIT_ARCH_AARCH64;
+#endif
+    // Descriptor numbers are compared by the low 32 bits of the first argument.
+    struct sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, arch)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, arch, 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_read, 5, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_pread64, 4, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_readv, 3, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_copy_file_range, 2, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_splice, 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, args[0])),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<std::uint32_t>(fd), 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EIO),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    struct sock_fprog program = {static_cast<unsigned short>(std::size(filter)), filter};
+    return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+           prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+#else
+    (void)fd;
+    return false;  // no filter written for this architecture: the test skips
+#endif
+}
+
+}  // namespace
+
+int run_command(const std::vector<std::string>& command) {
+    std::vector<std::string> words = command;
+    std::vector<char*> argv = argv_of(words);
+    pid_t child = fork();
+    if (child < 0)
+        return -1;
+    if (child == 0) {
+        int null = open("/dev/null", O_RDWR);
+        if (null < 0)
+            _exit(125);
+        dup2(null, 0);
+        dup2(null, 1);
+        dup2(null, 2);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    return wait_for(child);
+}
+
 namespace {
 
 // Reads both pipes until the child has closed them.
@@ -112,15 +200,14 @@ void collect(int out_fd, int err_fd, RunResult& result) {
 RunResult ScratchDir::run(const std::vector<std::string>& args, const RunOptions& options) const {
     bool info = options.program == Program::unifinfo;
     const char* binary = info ? UNIFINFO_BIN : UNIFPACK_BIN;
-    std::vector<std::string> words;
-    if (!options.no_argv) {
+    std::vector<std::string> words = options.wrapper;
+    if (!options.wrapper.empty())
+        words.push_back(binary);
+    else if (!options.no_argv)
         words.push_back(options.argv0.value_or(info ? "unifinfo" : "unifpack"));
+    if (!options.wrapper.empty() || !options.no_argv)
         words.insert(words.end(), args.begin(), args.end());
-    }
-    std::vector<char*> argv;
-    for (std::string& word : words)
-        argv.push_back(word.data());
-    argv.push_back(nullptr);
+    std::vector<char*> argv = argv_of(words);
 
     int in_pipe[2] = {-1, -1};
     int out_pipe[2];
@@ -147,12 +234,36 @@ RunResult ScratchDir::run(const std::vector<std::string>& args, const RunOptions
         dup2(err_pipe[1], 2);
         if (options.close_stdout)
             close(1);
+        // As the shell's `>` and `2>` would, relative to the directory.
+        const std::string* redirects[3] = {nullptr, &options.stdout_to, &options.stderr_to};
+        for (int fd = 1; fd <= 2; ++fd) {
+            if (redirects[fd]->empty())
+                continue;
+            int file = open(redirects[fd]->c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (file < 0 || dup2(file, fd) < 0)
+                _exit(125);
+            close(file);
+        }
         if (options.file_size_limit != RLIM_INFINITY) {
             std::signal(SIGXFSZ, SIG_IGN);
             struct rlimit limit = {options.file_size_limit, options.file_size_limit};
             setrlimit(RLIMIT_FSIZE, &limit);
         }
-        execv(binary, argv.data());
+        // Nothing but 0, 1 and 2 reaches the tool, whatever this process inherited.
+        if (close_range(3, ~0U, 0) != 0) {
+            for (int fd = 3; fd < 1024; ++fd)
+                close(fd);
+        }
+        if (options.open_files_limit != RLIM_INFINITY) {
+            struct rlimit limit = {options.open_files_limit, options.open_files_limit};
+            setrlimit(RLIMIT_NOFILE, &limit);
+        }
+        if (options.fail_reads_from_fd >= 0 && !fail_reads_from(options.fail_reads_from_fd))
+            _exit(SETUP_FAILED);
+        if (options.wrapper.empty())
+            execv(binary, argv.data());
+        else
+            execvp(argv[0], argv.data());
         _exit(126);
     }
     if (in_pipe[0] >= 0)
@@ -161,12 +272,6 @@ RunResult ScratchDir::run(const std::vector<std::string>& args, const RunOptions
     close(err_pipe[1]);
     RunResult result;
     collect(out_pipe[0], err_pipe[0], result);
-    int wait_status = 0;
-    while (waitpid(child, &wait_status, 0) < 0 && errno == EINTR) {
-    }
-    if (WIFEXITED(wait_status))
-        result.status = WEXITSTATUS(wait_status);
-    else if (WIFSIGNALED(wait_status))
-        result.status = 128 + WTERMSIG(wait_status);
+    result.status = wait_for(child);
     return result;
 }

@@ -21,9 +21,25 @@ struct RunOptions {
     std::optional<std::string> argv0 = {};  // unset: the program's own name
     bool no_argv = false;            // start with an empty argument vector
     bool close_stdout = false;       // start with descriptor 1 closed
+    std::string stdout_to = {};      // a file standard output goes to instead
+    std::string stderr_to = {};      // a file standard error goes to instead
     std::string stdin_data = {};     // fed through a pipe when not empty
     rlim_t file_size_limit = RLIM_INFINITY;  // with SIGXFSZ ignored
+    rlim_t open_files_limit = RLIM_INFINITY;
+    // Every read, copy_file_range and splice from this descriptor number
+    // fails with EIO (a seccomp filter); -1 for none. The tool starts with only
+    // descriptors 0, 1 and 2 open, so it opens the makefile as 3, the image
+    // as 4 and the data file as 5.
+    int fail_reads_from_fd = -1;
+    // A command that runs the tool (e.g. setpriv or unshare with its
+    // options): the tool's path and the arguments are appended to it, and
+    // argv0 is not used.
+    std::vector<std::string> wrapper = {};
 };
+
+// Status of a run whose fault could not be set up here (the seccomp filter
+// refused, or a wrapper script's own setup step failed).
+constexpr int SETUP_FAILED = 124;
 
 // A fresh directory under the system's temporary directory, removed with
 // everything in it when the object goes.
@@ -50,6 +66,14 @@ public:
 private:
     std::string path_;
 };
+
+// The built tool's path.
+std::string tool_path();
+
+// Runs a command with no input and its output discarded; yields its exit
+// status, or -1 when it could not be run. For telling whether a mechanism
+// (setpriv, unshare, mount) works on this machine.
+int run_command(const std::vector<std::string>& argv);
 
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& bytes);

@@ -1,0 +1,4 @@
+TALVORIN
+x\out.unf
+PRG0 \a.prg
+NAME \

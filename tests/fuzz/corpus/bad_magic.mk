@@ -1,0 +1,2 @@
+TALVORIN 
+out.unf

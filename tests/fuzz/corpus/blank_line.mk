@@ -1,0 +1,5 @@
+TALVORIN
+out.unf
+NAME a
+
+NAME b

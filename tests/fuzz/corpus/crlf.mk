@@ -1,0 +1,6 @@
+TALVORIN
+out.unf
+NAME CR LF
+PRG0 a.prg
+MAPR loneCR
+READ empty

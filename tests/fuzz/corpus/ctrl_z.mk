@@ -1,0 +1,5 @@
+TALVORIN
+out.unf
+NAME before
+PRG0 a.prg
+NAME after

@@ -1,0 +1,4 @@
+TALVORIN
+mut. aDone!.prg.prg
+CHR0(empty
+READ kEAD kipped

@@ -1,0 +1,5 @@
+TALVORIN
+a.prg
+PRG0 a.prg
+PRG1 empty
+READ mk

@@ -1,0 +1,4 @@
+TALVORIN
+out.unf
+NAME a
+NAME b

@@ -1,0 +1,3 @@
+TALVORIN
+sub
+NAME x

@@ -1,0 +1,3 @@
+TALVORIN
+mk
+NAME x
