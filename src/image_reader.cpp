@@ -120,11 +120,8 @@ bool id_is(const unsigned char id[BLOCK_ID_SIZE], const char* name, std::size_t 
 
 // Appends to a fixed buffer, never past its end; the text in it always
 // ends with a zero byte.
-struct Out {
-    char* data;
-    std::size_t size;
-    std::size_t used = 0;
-
+class Out {
+public:
     Out(char* buffer, std::size_t capacity) : data(buffer), size(capacity) { data[0] = '\0'; }
 
     void put(char c) {
@@ -151,6 +148,11 @@ struct Out {
         while (count > 0)
             put(digits[--count]);
     }
+
+private:
+    char* data;
+    std::size_t size;
+    std::size_t used = 0;
 };
 
 const char* tv_system_name(unsigned char byte) {

@@ -10,7 +10,7 @@
 #include "unif_format.h"
 
 // The image is read through one buffer of this many bytes, whatever its size.
-constexpr std::size_t READ_BUFFER_SIZE = 64 * 1024;
+constexpr std::size_t READ_BUFFER_SIZE = std::size_t{64} * 1024;
 
 struct ImageReader {
     std::FILE* stream = nullptr;
