@@ -3,7 +3,6 @@
 #include <array>
 #include <cerrno>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "block_kind.h"
@@ -60,19 +59,6 @@ void ensure_standard_descriptors() {
     for (int fd = 0; fd <= 2; ++fd)
         if (fcntl(fd, F_GETFD) < 0 && errno == EBADF)
             open("/dev/null", O_RDWR);
-}
-
-// Identity of the file open on a descriptor; with `regular_only`, unknown
-// for anything but a regular file.
-FileIdentity identity_of(int fd, bool regular_only) {
-    FileIdentity identity;
-    struct stat info;
-    if (fd >= 0 && fstat(fd, &info) == 0 && (!regular_only || S_ISREG(info.st_mode))) {
-        identity.known = true;
-        identity.device = info.st_dev;
-        identity.inode = info.st_ino;
-    }
-    return identity;
 }
 
 // The directive loop and the end of the run, once the image is open.

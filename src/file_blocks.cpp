@@ -35,7 +35,7 @@ int open_data_file(const char* path, const Image& image, struct stat& info) {
     if (fd < 0)
         return -1;
     if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
-        (info.st_dev == image.device && info.st_ino == image.inode)) {
+        is_file(info, image.identity)) {
         close(fd);
         return -1;
     }
@@ -97,7 +97,8 @@ bool splice_bytes(int source, std::FILE* image, std::uint64_t& left) {
     int pipe_size = fcntl(pipe_fds[1], F_GETPIPE_SZ);
     std::size_t chunk_limit = pipe_size > 0 ? static_cast<std::size_t>(pipe_size) : 65536;
     bool written = true;
-    while (left > 0 && written) {
+    bool spliced = true;  // false once a splice into the image was refused
+    while (left > 0 && spliced) {
         std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(left, chunk_limit));
         ssize_t in = splice(source, nullptr, pipe_fds[1], nullptr, chunk, SPLICE_F_MOVE);
         if (in < 0 && errno == EINTR)
@@ -113,15 +114,13 @@ bool splice_bytes(int source, std::FILE* image, std::uint64_t& left) {
             } else if (out < 0 && errno == EINTR) {
                 continue;
             } else {
-                // The stream writes the rest and reports a real failure.
-                written = drain_pipe(pipe_fds[0], image, pending);
-                if (written)
-                    written = std::fflush(image) == 0;
+                // The stream writes what the pipe holds and reports a real
+                // failure; the buffered loop copies the rest.
+                written = drain_pipe(pipe_fds[0], image, pending) && std::fflush(image) == 0;
+                spliced = false;
                 break;
             }
         }
-        if (pending > 0 && written)
-            break;
     }
     close(pipe_fds[0]);
     close(pipe_fds[1]);

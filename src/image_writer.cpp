@@ -5,11 +5,26 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+FileIdentity identity_of(int fd, bool regular_only) {
+    FileIdentity identity;
+    struct stat info;
+    if (fd >= 0 && fstat(fd, &info) == 0 && (!regular_only || S_ISREG(info.st_mode))) {
+        identity.known = true;
+        identity.device = info.st_dev;
+        identity.inode = info.st_ino;
+    }
+    return identity;
+}
+
+bool is_file(const struct stat& info, const FileIdentity& identity) {
+    return identity.known && info.st_dev == identity.device && info.st_ino == identity.inode;
+}
+
 namespace {
 
 bool is_one_of(const struct stat& info, std::span<const FileIdentity> files) {
     for (const FileIdentity& file : files)
-        if (file.known && info.st_dev == file.device && info.st_ino == file.inode)
+        if (is_file(info, file))
             return true;
     return false;
 }
@@ -20,9 +35,9 @@ Image create_image(const char* path, std::span<const FileIdentity> keep) {
     Image image;
     // Open without truncating first, so the makefile (or a file the
     // messages go to) can be recognised and left alone whatever the
-    // spelling of its name. A file that is already
-    // empty is not truncated: on some file systems a truncation makes the
-    // final close wait for the whole image to reach the disk.
+    // spelling of its name. A file that is already empty is not truncated:
+    // on some file systems a truncation makes the final close wait for the
+    // whole image to reach the disk.
     int fd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0)
         return image;
@@ -38,8 +53,7 @@ Image create_image(const char* path, std::span<const FileIdentity> keep) {
         close(fd);
         return image;
     }
-    image.device = info.st_dev;
-    image.inode = info.st_ino;
+    image.identity = {true, info.st_dev, info.st_ino};
     return image;
 }
 

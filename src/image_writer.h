@@ -5,21 +5,28 @@
 #include <cstdint>
 #include <cstdio>
 #include <span>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include "unif_format.h"
-
-struct Image {
-    std::FILE* stream = nullptr;
-    dev_t device = 0;  // identity of the file written, so that no data
-    ino_t inode = 0;   // file can be the image itself
-};
 
 // Identity of an open file, for telling whether two names are one file.
 struct FileIdentity {
     bool known = false;
     dev_t device = 0;
     ino_t inode = 0;
+};
+
+// The identity of the file open on a descriptor: unknown when it cannot be
+// told, and with `regular_only` also for anything but a regular file.
+FileIdentity identity_of(int fd, bool regular_only);
+
+// True when `info` describes the file `identity` names.
+bool is_file(const struct stat& info, const FileIdentity& identity);
+
+struct Image {
+    std::FILE* stream = nullptr;
+    FileIdentity identity;  // the file written, so that no data file can be it
 };
 
 // Creates the file at the path, or truncates an existing one, for binary

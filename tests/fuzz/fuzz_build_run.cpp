@@ -37,20 +37,27 @@ int home_fd = -1;     // the working directory to come back to
 // CR LF, Ctrl-Z, zero bytes and 0xFF: a text-mode copy would change them.
 const std::string DATA = std::string("PRG\r\n\x1A\0\xFF", 8) + "data" + std::string(3, '\0');
 
-// Removes everything in the scratch directory. The tool creates no
-// directory, so only the laid-out one can hold anything, and never does.
-void clear_scratch() {
+// Calls `visit` with the name of every entry of the scratch directory.
+template <typename Visit>
+void for_each_entry(Visit visit) {
     DIR* dir = fdopendir(dup(scratch_fd));
     FUZZ_CHECK(dir != nullptr, "opening the scratch directory");
     rewinddir(dir);
     while (const dirent* entry = readdir(dir)) {
         std::string name = entry->d_name;
-        if (name == "." || name == "..")
-            continue;
-        if (unlinkat(scratch_fd, name.c_str(), 0) != 0)
-            FUZZ_CHECK(unlinkat(scratch_fd, name.c_str(), AT_REMOVEDIR) == 0, "clearing the scratch directory");
+        if (name != "." && name != "..")
+            visit(name);
     }
     closedir(dir);
+}
+
+// Removes everything in the scratch directory. The tool creates no
+// directory, so only the laid-out one can hold anything, and never does.
+void clear_scratch() {
+    for_each_entry([](const std::string& name) {
+        if (unlinkat(scratch_fd, name.c_str(), 0) != 0)
+            FUZZ_CHECK(unlinkat(scratch_fd, name.c_str(), AT_REMOVEDIR) == 0, "clearing the scratch directory");
+    });
 }
 
 void write_file(const std::string& name, const std::string& bytes) {
@@ -86,13 +93,7 @@ void lay_out(const model::Directory& layout) {
 // directories is a finding.
 model::Directory found() {
     model::Directory now;
-    DIR* dir = fdopendir(dup(scratch_fd));
-    FUZZ_CHECK(dir != nullptr, "opening the scratch directory");
-    rewinddir(dir);
-    while (const dirent* entry = readdir(dir)) {
-        std::string name = entry->d_name;
-        if (name == "." || name == "..")
-            continue;
+    for_each_entry([&now](const std::string& name) {
         struct stat info;
         FUZZ_CHECK(fstatat(scratch_fd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0, "stat");
         if (S_ISDIR(info.st_mode)) {
@@ -102,8 +103,7 @@ model::Directory found() {
             FUZZ_CHECK(S_ISREG(info.st_mode), "something other than a file was created");
             now.files[name] = read_file(name);
         }
-    }
-    closedir(dir);
+    });
     return now;
 }
 
