@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -103,6 +104,13 @@ int write_blocks(MakefileReader& makefile, Image& image) {
 
 int build_run(int argc, char** argv) {
     ensure_standard_descriptors();
+    // A write that fails is seen by its result, never by a signal: the
+    // progress messages are information only, so a reader of them that
+    // goes away (`unifpack mk | head -1`) must not stop the build, and a
+    // failed write to the image (a FIFO whose reader left, a file-size
+    // limit) is reported as such, with status 1.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
     const char* name = program_name(argc, argv, "unifpack");
     if (argc < 2) {
         report("Syntax: %s <makefile>\n", name);
@@ -149,8 +157,11 @@ int build_run(int argc, char** argv) {
 
     Image image;
     if (const char* image_path = resolve_name(makefile, makefile.output_name)) {
-        // Never the makefile; nor a file the messages are redirected to
-        // (`unifpack mk > out.unf`), where they would overwrite the image.
+        // Never the makefile; nor the file, pipe or socket the messages go
+        // to (`unifpack mk > out.unf`, or an image named /dev/stdout with
+        // standard output on a pipe), where they would be mixed into the
+        // image. A character device such as a terminal or /dev/null is
+        // no such file: it keeps nothing.
         const FileIdentity keep[] = {
             identity_of(fileno(stream), false),
             identity_of(STDOUT_FILENO, true),

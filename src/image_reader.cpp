@@ -261,7 +261,9 @@ NextBlock next_block(ImageReader& reader, ImageBlock& block) {
     block.offset = reader.offset;
     unsigned char start[BLOCK_START_SIZE] = {};
     std::size_t got = take(reader, start, sizeof start);
-    if (reader.error != 0)
+    // Bytes read before a failed read still count: only a block start that
+    // could not be read whole is a read error.
+    if (got < sizeof start && reader.error != 0)
         return NextBlock::read_error;
     if (got == 0)
         return NextBlock::end;

@@ -5,10 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-FileIdentity identity_of(int fd, bool regular_only) {
+FileIdentity identity_of(int fd, bool except_devices) {
     FileIdentity identity;
     struct stat info;
-    if (fd >= 0 && fstat(fd, &info) == 0 && (!regular_only || S_ISREG(info.st_mode))) {
+    if (fd >= 0 && fstat(fd, &info) == 0 && !(except_devices && S_ISCHR(info.st_mode))) {
         identity.known = true;
         identity.device = info.st_dev;
         identity.inode = info.st_ino;

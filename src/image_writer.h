@@ -18,8 +18,9 @@ struct FileIdentity {
 };
 
 // The identity of the file open on a descriptor: unknown when it cannot be
-// told, and with `regular_only` also for anything but a regular file.
-FileIdentity identity_of(int fd, bool regular_only);
+// told, and with `except_devices` also for a character device (a terminal,
+// /dev/null), which many runs may share.
+FileIdentity identity_of(int fd, bool except_devices);
 
 // True when `info` describes the file `identity` names.
 bool is_file(const struct stat& info, const FileIdentity& identity);

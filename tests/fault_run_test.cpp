@@ -100,9 +100,12 @@ const char* const ON_A_SMALL_TMPFS =
 TEST(Faults, FullFileSystemStopsTheRunOrRefusesTheImage) {
     {
         ScratchDir probe;
-        if (run_command({"unshare", "-m", "sh", "-c", "mount -t tmpfs -o size=64k unifpack-probe \"$1\"",
-                         "sh", probe.path()}) != 0)
-            GTEST_SKIP() << "cannot mount a tmpfs in a mount namespace of its own (unshare -m) here";
+        CommandResult mounted = run_command(
+            {"unshare", "-m", "sh", "-c", "mount -t tmpfs -o size=64k unifpack-probe \"$1\"", "sh",
+             probe.path()});
+        if (mounted.status != 0)
+            GTEST_SKIP() << "cannot mount a tmpfs in a mount namespace of its own (unshare -m) here"
+                         << " (status " << mounted.status << "): " << mounted.err;
     }
     std::string big;
     for (int i = 0; i < 100000; ++i)
@@ -175,7 +178,7 @@ TEST(Faults, ReadErrorInADataFileCompletesTheBlockWithZerosAndStops) {
         failing.fail_reads_from_fd = 5;  // the data file; makefile and image come first
         RunResult run = dir.run({"mk"}, failing);
         if (run.status == SETUP_FAILED)
-            GTEST_SKIP() << "no seccomp filter can be installed here";
+            GTEST_SKIP() << "no seccomp filter can be installed here: " << run.err;
         EXPECT_EQ(run.status, 1) << c.key;
         EXPECT_EQ(run.out, OPENED + "Storing NAME as 'x'\nStoring " + c.key + " as from file a.prg (" +
                            std::to_string(c.stored.size()) + " bytes)\n") << c.key;

@@ -160,6 +160,31 @@ TEST(FileBlocks, SizesBeyondTheLengthFieldAreSkippedAndLargeOnesPrintTrueLengths
     }
 }
 
+// A file system that refuses spliced pages into the image: what the pipe
+// already holds and the rest of the data go through the buffered copy, and
+// the image is the same.
+TEST(FileBlocks, SpliceRefusedIntoTheImageIsFinishedByTheBufferedCopy) {
+    ScratchDir dir;
+    std::string data;
+    for (int i = 0; i < 3 * 1024 * 1024 + 5; ++i)
+        data += static_cast<char>(i * 13 + i / 509);
+    dir.write("a.prg", data);
+    dir.write("mk", HEAD + "NAME x\nPRG0 a.prg\nREAD a.prg\n");
+    const std::string image = unif_header() + block("NAME", "x\0"s) + block("PRG0", data) +
+                              block("READ", data + '\0');
+    RunOptions refused;
+    refused.refuse_splice_into_fd = 4;  // the image: makefile 3, image 4
+    RunResult run = dir.run({"mk"}, refused);
+    if (run.status == SETUP_FAILED)
+        GTEST_SKIP() << "no seccomp filter can be installed here: " << run.err;
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out, OPENED + "Storing NAME as 'x'\nStoring PRG0 as from file a.prg (" +
+                           std::to_string(data.size()) + " bytes)\nStoring READ as from file a.prg (" +
+                           std::to_string(data.size() + 1) + " bytes)\nDone!\n");
+    EXPECT_TRUE(dir.read("out.unf") == image);
+}
+
 // A sysfs attribute is a regular file that claims 4096 bytes and yields
 // fewer: the block is completed with zeros and the run stops.
 TEST(FileBlocks, DataFileYieldingFewerBytesThanItsSizeStopsTheRun) {

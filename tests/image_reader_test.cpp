@@ -1,6 +1,10 @@
 #include "image_reader.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
@@ -37,14 +41,43 @@ TEST(Crc32, KnownValuesAndPiecesMakeTheWhole) {
     }
 }
 
-// Reads an image from a temporary file and spells out what the reader
+// A stream that yields the first `good` bytes of an image, then fails
+// every read as a failing disk would.
+struct FailingImage {
+    std::string bytes;
+    std::size_t good = 0;
+    std::size_t offset = 0;
+};
+
+ssize_t read_then_fail(void* cookie, char* buffer, std::size_t size) {
+    auto* image = static_cast<FailingImage*>(cookie);
+    if (image->offset >= image->good) {
+        errno = EIO;
+        return -1;
+    }
+    std::size_t count = std::min(size, image->good - image->offset);
+    std::memcpy(buffer, image->bytes.data() + image->offset, count);
+    image->offset += count;
+    return static_cast<ssize_t>(count);
+}
+
+// Reads an image from a temporary file (or, with `good` set, from a stream
+// that fails after that many bytes) and spells out what the reader
 // answered: the header, then each block as "offset id length contents",
 // then how the image ended.
-std::string listing(const std::string& bytes) {
-    std::FILE* stream = std::tmpfile();
-    if (stream == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), stream) != bytes.size())
-        return "tmpfile failed";
-    std::rewind(stream);
+std::string listing(const std::string& bytes, std::size_t good = SIZE_MAX) {
+    FailingImage failing{bytes, good};
+    std::FILE* stream = nullptr;
+    if (good == SIZE_MAX) {
+        stream = std::tmpfile();
+        if (stream == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), stream) != bytes.size())
+            return "tmpfile failed";
+        std::rewind(stream);
+    } else {
+        stream = fopencookie(&failing, "rb", {read_then_fail, nullptr, nullptr, nullptr});
+        if (stream == nullptr)
+            return "fopencookie failed";
+    }
     auto reader = std::make_unique<ImageReader>();
     attach_image(*reader, stream);
     ImageHeader header = read_header(*reader);
@@ -52,7 +85,7 @@ std::string listing(const std::string& bytes) {
     switch (header.result) {
     case HeaderResult::too_short: said = "too-short"; break;
     case HeaderResult::wrong_magic: said = "wrong-magic"; break;
-    case HeaderResult::read_error: said = "read-error"; break;
+    case HeaderResult::read_error: said = "read-error " + std::string(std::strerror(reader->error)); break;
     case HeaderResult::ok: said = "revision " + std::to_string(header.revision); break;
     }
     ImageBlock block;
@@ -75,7 +108,7 @@ std::string listing(const std::string& bytes) {
             said += "\ncut " + std::string(id) + " at " + at + ": " + std::to_string(block.present) +
                     " of " + std::to_string(block.length);
         else
-            said += "\nread-error";
+            said += "\nread-error " + std::string(std::strerror(reader->error)) + " at " + at;
         break;
     }
     std::fclose(stream);
@@ -117,6 +150,30 @@ TEST(ImageReader, HeaderAndHowTheImageEnds) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(listing(c.bytes), c.said) << c.said;
+}
+
+// A read that fails is told apart from the end of the image, wherever it
+// falls: in the header, a block start or a payload, also after whole pieces.
+TEST(ImageReader, FailedReadIsNoEndOfTheImage) {
+    const std::string image = unif_header() + block("NAME", "x\0"s) +
+                              block("PRG0", std::string(200000, 'p'));  // 42, then 200008
+    struct Case {
+        std::size_t good;
+        std::string said;
+    };
+    const Case cases[] = {
+        {0, "read-error Input/output error"},
+        {31, "read-error Input/output error"},
+        {32, "revision 7\nread-error Input/output error at 32"},
+        {46, "revision 7\n32 NAME 2 \"x\"\nread-error Input/output error at 42"},
+        {50, "revision 7\n32 NAME 2 \"x\"\nread-error Input/output error at 42"},
+        {150000, "revision 7\n32 NAME 2 \"x\"\nread-error Input/output error at 42"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(listing(image, c.good), c.said) << c.good;
+    // The same bytes read whole: the failure above is the only difference.
+    EXPECT_EQ(listing(image), "revision 7\n32 NAME 2 \"x\"\n42 PRG0 200000 crc32 " +
+                                  hex_crc_of(std::string(200000, 'p')) + "\nend at 200050");
 }
 
 TEST(ImageReader, IdsAreOneWordWithOddBytesEscaped) {

@@ -190,6 +190,17 @@ TEST(Unifinfo, ImagesThatAreNotWholeAndFilesThatAreNoImages) {
     }
 }
 
+// A file that opens and then fails its reads, as a failing disk would:
+// /proc/self/mem gives EIO for the unmapped page at offset 0. The read
+// error is reported as such, status 1.
+TEST(Unifinfo, ReadErrorIsReported) {
+    ScratchDir dir;
+    RunResult run = dir.run({"/proc/self/mem"}, {.program = Program::unifinfo});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "Error reading image /proc/self/mem: Input/output error\n");
+}
+
 TEST(Unifinfo, NoImageToRead) {
     ScratchDir dir;
     ASSERT_EQ(mkdir((dir / "sub").c_str(), 0755), 0);

@@ -1,9 +1,11 @@
 #include "makefile_reader.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <gtest/gtest.h>
+#include <ostream>
 #include <string>
 
 namespace {
@@ -61,6 +63,25 @@ struct Case {
     std::string expected;
 };
 
+// A case shows as its description in test output...
+void PrintTo(const Case& c, std::ostream* out) {
+    *out << c.what;
+}
+
+// ...and is named after it: "magic in lower case" runs as
+// Transcript/MagicInLowerCase, so `ctest -R` can find it.
+std::string case_name(const testing::TestParamInfo<Case>& info) {
+    std::string name;
+    bool word_start = true;
+    for (const char* c = info.param.what; *c != '\0'; ++c) {
+        bool alnum = std::isalnum(static_cast<unsigned char>(*c)) != 0;
+        if (alnum)
+            name += word_start ? static_cast<char>(std::toupper(static_cast<unsigned char>(*c))) : *c;
+        word_start = !alnum;
+    }
+    return name;
+}
+
 class ReaderTest : public testing::TestWithParam<Case> {};
 
 TEST_P(ReaderTest, Transcript) {
@@ -91,7 +112,8 @@ INSTANTIATE_TEST_SUITE_P(MagicAndOutputName, ReaderTest, testing::Values(
          "name[" + std::string(254, 'o') + "] end"},
     Case{"blanks around the output name", MAGIC + " out.unf \n", "name[ out.unf ] end"},
     Case{"blank output name", MAGIC + "\n", "name[] end"},
-    Case{"lone CR in the output name", MAGIC + "out\r.unf\n", "name[out\r.unf] end"}));
+    Case{"lone CR in the output name", MAGIC + "out\r.unf\n", "name[out\r.unf] end"}),
+    case_name);
 
 INSTANTIATE_TEST_SUITE_P(Directives, ReaderTest, testing::Values(
     Case{"key and value", HEAD + "NAME My Game\nPRG0 a.prg\n",
@@ -125,7 +147,8 @@ INSTANTIATE_TEST_SUITE_P(Directives, ReaderTest, testing::Values(
     Case{"last line of 255 characters without LF", HEAD + "NAME " + NAME_249 + "n",
          "name[out.unf] malformed[NAME " + NAME_249 + "n]"},
     Case{"255 characters then CR kept as a character", HEAD + "NAME " + NAME_249 + "\rx\n",
-         "name[out.unf] malformed[NAME " + NAME_249 + "\r]"}));
+         "name[out.unf] malformed[NAME " + NAME_249 + "\r]"}),
+    case_name);
 
 // A stream that yields its bytes, then fails as a failing disk would.
 struct FailingSource {

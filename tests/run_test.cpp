@@ -1,7 +1,11 @@
 // The build run end to end: the built tool in a scratch directory, with
 // its whole stdout, stderr, exit status and resulting files compared.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include "tool_run.h"
@@ -260,6 +264,100 @@ TEST(BuildRun, ImageIsNeverTheFileTheMessagesGoTo) {
     EXPECT_EQ(dir.read("log"), "Opened file out.unf for output.\nWriting header...\n"
                                "Storing NAME as 'x'\nDone!\n");
     EXPECT_EQ(dir.read("out.unf"), unif_header() + block("NAME", "x\0"s));
+}
+
+// An image named after the stream the messages go to, that stream being a
+// pipe (`unifpack mk | cat > x.unf` with /dev/stdout as the output name):
+// the messages would be mixed into the image, so it cannot be created.
+// A character device such as /dev/null stays a possible image.
+TEST(BuildRun, ImageIsNeverThePipeTheMessagesGoTo) {
+    struct Case {
+        std::string image;
+        std::string out;
+        std::string err;
+    };
+    const Case cases[] = {
+        {"/dev/stdout", "", "Unable to open file /dev/stdout for output!\n"},
+        {"/dev/stderr", "", "Unable to open file /dev/stderr for output!\n"},
+    };
+    for (const Case& c : cases) {
+        ScratchDir dir;
+        dir.write("mk", MAGIC + c.image + "\nNAME x\n");
+        RunResult run = dir.run({"mk"});
+        EXPECT_EQ(run.status, 1) << c.image;
+        EXPECT_EQ(run.out, c.out) << c.image;
+        EXPECT_EQ(run.err, c.err) << c.image;
+        EXPECT_EQ(dir.list(), Files{"mk"}) << c.image;
+    }
+    ScratchDir dir;
+    dir.write("mk", MAGIC + "/dev/null\nNAME x\n");
+    RunOptions quiet;
+    quiet.stdout_to = "/dev/null";
+    RunResult run = dir.run({"mk"}, quiet);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+}
+
+// `unifpack mk | head -1`: the reader of the messages goes away, before it
+// has read anything or after a little. The messages are information only:
+// the image is built whole, and the status tells about the image alone.
+TEST(BuildRun, ReaderOfTheMessagesGoingAwayDoesNotStopTheBuild) {
+    ScratchDir dir;
+    std::string data;
+    for (int i = 0; i < 300000; ++i)
+        data += static_cast<char>(i * 7 + i / 251);
+    dir.write("a.prg", data);
+    // Enough lines that the messages outgrow any stream buffer.
+    std::string mk = MAGIC + "out.unf\n";
+    std::string image = unif_header();
+    for (int i = 0; i < 2000; ++i) {
+        std::string name = "cartridge " + std::to_string(i);
+        mk += "NAME " + name + "\n";
+        image += block("NAME", name + '\0');
+    }
+    mk += "PRG0 a.prg\nXYZ q\nNAME last\n";
+    image += block("PRG0", data) + block("NAME", "last\0"s);
+    dir.write("mk", mk);
+    RunResult normal = dir.run({"mk"});
+    ASSERT_EQ(normal.status, 0);
+    ASSERT_EQ(dir.read("out.unf"), image);
+    for (std::size_t limit : {std::size_t{0}, std::size_t{1}, std::size_t{4096}}) {
+        dir.write("out.unf", "old image");
+        RunOptions gone;
+        gone.stdout_read_limit = limit;
+        RunResult run = dir.run({"mk"}, gone);
+        EXPECT_EQ(run.status, 0) << limit;
+        EXPECT_EQ(run.err, "Unrecognized directive XYZ encountered, skipping...\n") << limit;
+        EXPECT_EQ(run.out, normal.out.substr(0, run.out.size())) << limit;
+        EXPECT_TRUE(dir.read("out.unf") == image) << limit;
+    }
+}
+
+// An image on a FIFO whose reader goes away: a failed write to the image,
+// reported as such, never an end by a signal.
+TEST(BuildRun, ImageOnAFifoWhoseReaderGoesAway) {
+    ScratchDir dir;
+    dir.write("a.prg", std::string(1 << 20, 'a'));
+    dir.write("mk", MAGIC + "out.unf\nNAME x\nPRG0 a.prg\nNAME y\n");
+    ASSERT_EQ(mkfifo((dir / "out.unf").c_str(), 0644), 0);
+    std::string head;
+    std::thread reader([&] {
+        int fd = open((dir / "out.unf").c_str(), O_RDONLY);
+        if (fd < 0)
+            return;
+        char bytes[10];
+        ssize_t got = read(fd, bytes, sizeof bytes);
+        if (got > 0)
+            head.assign(bytes, static_cast<std::size_t>(got));
+        close(fd);
+    });
+    RunResult run = dir.run({"mk"});
+    reader.join();
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "Opened file out.unf for output.\nWriting header...\n"
+                       "Storing NAME as 'x'\nStoring PRG0 as from file a.prg (1048576 bytes)\n");
+    EXPECT_EQ(run.err, "Error writing to file out.unf!\n");
+    EXPECT_EQ(head, unif_header().substr(0, 10));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // they produced: exit status, standard output, standard error.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -24,6 +25,9 @@ struct RunOptions {
     std::string stdout_to = {};      // a file standard output goes to instead
     std::string stderr_to = {};      // a file standard error goes to instead
     std::string stdin_data = {};     // fed through a pipe when not empty
+    // The reader of standard output goes away (closes the pipe) once it has
+    // read this many bytes, as `| head -c N` would; 0 before it reads any.
+    std::size_t stdout_read_limit = SIZE_MAX;
     rlim_t file_size_limit = RLIM_INFINITY;  // with SIGXFSZ ignored
     rlim_t open_files_limit = RLIM_INFINITY;
     // Every read, copy_file_range and splice from this descriptor number
@@ -31,6 +35,9 @@ struct RunOptions {
     // descriptors 0, 1 and 2 open, so it opens the makefile as 3, the image
     // as 4 and the data file as 5.
     int fail_reads_from_fd = -1;
+    // Every splice into this descriptor number is refused with EINVAL, as a
+    // file system that cannot take spliced pages refuses it; -1 for none.
+    int refuse_splice_into_fd = -1;
     // A command that runs the tool (e.g. setpriv or unshare with its
     // options): the tool's path and the arguments are appended to it, and
     // argv0 is not used.
@@ -38,7 +45,8 @@ struct RunOptions {
 };
 
 // Status of a run whose fault could not be set up here (the seccomp filter
-// refused, or a wrapper script's own setup step failed).
+// refused, or a wrapper script's own setup step failed); standard error then
+// holds the reason.
 constexpr int SETUP_FAILED = 124;
 
 // A fresh directory under the system's temporary directory, removed with
@@ -70,10 +78,15 @@ private:
 // The built tool's path.
 std::string tool_path();
 
-// Runs a command with no input and its output discarded; yields its exit
-// status, or -1 when it could not be run. For telling whether a mechanism
-// (setpriv, unshare, mount) works on this machine.
-int run_command(const std::vector<std::string>& argv);
+// Runs a command with no input and its standard output discarded; yields
+// its exit status, or -1 when it could not be run, and what it wrote on
+// standard error. For telling whether a mechanism (setpriv, unshare, mount)
+// works on this machine, and why not.
+struct CommandResult {
+    int status = -1;
+    std::string err;
+};
+CommandResult run_command(const std::vector<std::string>& argv);
 
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& bytes);
