@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <iterator>
 #include <linux/audit.h>
 #include <linux/filter.h>
@@ -21,6 +22,38 @@
 #include <unistd.h>
 
 namespace fs = std::filesystem;
+
+namespace {
+
+// Writes the reason of every skip into a file named after the test, in the
+// directory that ctest prints after the run (tests/report_skips.sh): ctest
+// itself shows a skip without its reason.
+class SkipRecorder : public testing::EmptyTestEventListener {
+    void OnTestStart(const testing::TestInfo& test) override {
+        name_ = std::string(test.test_suite_name()) + "." + test.name();
+    }
+    void OnTestPartResult(const testing::TestPartResult& result) override {
+        if (!result.skipped())
+            return;
+        std::error_code ignored;
+        fs::create_directories(SKIP_REASONS, ignored);
+        std::ofstream note(fs::path(SKIP_REASONS) / name_, std::ios::app);
+        note << result.message() << "\n";
+    }
+
+    std::string name_;
+};
+
+class RecordSkips : public testing::Environment {
+    void SetUp() override {
+        testing::UnitTest::GetInstance()->listeners().Append(new SkipRecorder);
+    }
+};
+
+[[maybe_unused]] testing::Environment* const RECORD_SKIPS =
+    testing::AddGlobalTestEnvironment(new RecordSkips);
+
+}  // namespace
 
 std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
