@@ -2,6 +2,7 @@
 // its whole stdout, stderr, exit status and resulting files compared.
 #include <gtest/gtest.h>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tool_run.h"
@@ -12,6 +13,14 @@ using namespace std::string_literals;
 using Files = std::vector<std::string>;
 
 const std::string MAGIC = "TALVORIN\n";
+
+// Bytes that differ from place to place, so that a block out of place shows.
+std::string varied_bytes(std::size_t size, unsigned seed) {
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>(((i + seed) * 2654435761u) >> 24);
+    return bytes;
+}
 
 TEST(BuildRun, NoDirectivesYieldsTheHeaderOnly) {
     ScratchDir dir;
@@ -260,6 +269,74 @@ TEST(BuildRun, ImageIsNeverTheFileTheMessagesGoTo) {
     EXPECT_EQ(dir.read("log"), "Opened file out.unf for output.\nWriting header...\n"
                                "Storing NAME as 'x'\nDone!\n");
     EXPECT_EQ(dir.read("out.unf"), unif_header() + block("NAME", "x\0"s));
+}
+
+// Two runs of different makefiles naming one image, started together (as
+// a parallel make does when two targets share an output by mistake): the
+// run that comes second waits for the first to finish and then writes its
+// own image, so both succeed and the image is, byte for byte, one of the
+// two, never a mix of both or one framed wrongly.
+TEST(BuildRun, TwoRunsWritingOneImageAtOnceLeaveOneRunsWholeImage) {
+    ScratchDir dir;
+    const std::string a = varied_bytes(100000, 1);
+    const std::string b = varied_bytes(60000, 2);
+    dir.write("a.prg", a);
+    dir.write("b.prg", b);
+    dir.write("a.mk", MAGIC + "out.unf\nNAME a\nPRG0 a.prg\n");
+    dir.write("b.mk", MAGIC + "out.unf\nNAME bb\nPRG0 b.prg\nCHR0 b.prg\n");
+    const std::string image_a = unif_header() + block("NAME", "a\0"s) + block("PRG0", a);
+    const std::string image_b =
+        unif_header() + block("NAME", "bb\0"s) + block("PRG0", b) + block("CHR0", b);
+    const std::string opened = "Opened file out.unf for output.\nWriting header...\n";
+    const std::string out_a = opened + "Storing NAME as 'a'\n"
+                              "Storing PRG0 as from file a.prg (100000 bytes)\nDone!\n";
+    const std::string out_b = opened + "Storing NAME as 'bb'\n"
+                              "Storing PRG0 as from file b.prg (60000 bytes)\n"
+                              "Storing CHR0 as from file b.prg (60000 bytes)\nDone!\n";
+    int mixed = 0;
+    for (int round = 0; round < 200; ++round) {
+        RunResult run_a;
+        std::thread other([&] { run_a = dir.run({"a.mk"}); });
+        RunResult run_b = dir.run({"b.mk"});
+        other.join();
+        EXPECT_EQ(run_a.status, 0) << round;
+        EXPECT_EQ(run_a.out, out_a) << round;
+        EXPECT_EQ(run_a.err, "") << round;
+        EXPECT_EQ(run_b.status, 0) << round;
+        EXPECT_EQ(run_b.out, out_b) << round;
+        EXPECT_EQ(run_b.err, "") << round;
+        std::string image = dir.read("out.unf");
+        if (image != image_a && image != image_b)
+            ++mixed;
+    }
+    EXPECT_EQ(mixed, 0) << "images that are neither run's own, of 200";
+    EXPECT_EQ(dir.list(), (Files{"a.mk", "a.prg", "b.mk", "b.prg", "out.unf"}));
+}
+
+// Runs writing different images in one directory at once do not wait for
+// each other, and each image is exactly what its run alone writes.
+TEST(BuildRun, EightRunsWritingEightImagesAtOnce) {
+    ScratchDir dir;
+    constexpr int RUNS = 8;
+    std::string images[RUNS];
+    for (int i = 0; i < RUNS; ++i) {
+        std::string n = std::to_string(i);
+        std::string data = varied_bytes(50000 + 1000 * static_cast<std::size_t>(i), static_cast<unsigned>(i));
+        dir.write(n + ".prg", data);
+        dir.write(n + ".mk", MAGIC + n + ".unf\nNAME " + n + "\nPRG0 " + n + ".prg\n");
+        images[i] = unif_header() + block("NAME", n + '\0') + block("PRG0", data);
+    }
+    RunResult runs[RUNS];
+    std::thread threads[RUNS];
+    for (int i = 0; i < RUNS; ++i)
+        threads[i] = std::thread([&, i] { runs[i] = dir.run({std::to_string(i) + ".mk"}); });
+    for (std::thread& thread : threads)
+        thread.join();
+    for (int i = 0; i < RUNS; ++i) {
+        EXPECT_EQ(runs[i].status, 0) << i;
+        EXPECT_EQ(runs[i].err, "") << i;
+        EXPECT_EQ(dir.read(std::to_string(i) + ".unf"), images[i]) << i;
+    }
 }
 
 }  // namespace
