@@ -53,7 +53,8 @@ Image create_image(const char* path, std::span<const FileIdentity> keep) {
     Image image;
     // Open without truncating first, so the makefile (or a file the
     // messages go to) can be recognised and left alone whatever the
-    // spelling of its name.
+    // spelling of its name, and so that an image another run is still
+    // writing is not cut under it.
     int fd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0)
         return image;

@@ -323,12 +323,17 @@ TEST(BuildRun, EightRunsWritingEightImagesAtOnce) {
     ScratchDir dir;
     constexpr int RUNS = 8;
     std::string images[RUNS];
+    std::string outs[RUNS];
     for (int i = 0; i < RUNS; ++i) {
         std::string n = std::to_string(i);
-        std::string data = varied_bytes(50000 + 1000 * static_cast<std::size_t>(i), static_cast<unsigned>(i));
+        std::size_t size = 50000 + 1000 * static_cast<std::size_t>(i);
+        std::string data = varied_bytes(size, static_cast<unsigned>(i));
         dir.write(n + ".prg", data);
         dir.write(n + ".mk", MAGIC + n + ".unf\nNAME " + n + "\nPRG0 " + n + ".prg\n");
         images[i] = unif_header() + block("NAME", n + '\0') + block("PRG0", data);
+        outs[i] = "Opened file " + n + ".unf for output.\nWriting header...\nStoring NAME as '" + n +
+                  "'\nStoring PRG0 as from file " + n + ".prg (" + std::to_string(size) +
+                  " bytes)\nDone!\n";
     }
     RunResult runs[RUNS];
     std::thread threads[RUNS];
@@ -338,6 +343,7 @@ TEST(BuildRun, EightRunsWritingEightImagesAtOnce) {
         thread.join();
     for (int i = 0; i < RUNS; ++i) {
         EXPECT_EQ(runs[i].status, 0) << i;
+        EXPECT_EQ(runs[i].out, outs[i]) << i;
         EXPECT_EQ(runs[i].err, "") << i;
         EXPECT_EQ(dir.read(std::to_string(i) + ".unf"), images[i]) << i;
     }
