@@ -180,10 +180,70 @@ const char* battery_name(unsigned char byte) {
     return byte == 0 ? "none" : "battery-backed";
 }
 
+// The length of the well-formed UTF-8 sequence that the `size` bytes at
+// `text` begin with, or 0 when they begin with none: a byte that leads no
+// sequence, a sequence cut short, an overlong form, a surrogate, or a code
+// point past U+10FFFF.
+std::size_t utf8_sequence_length(const unsigned char* text, std::size_t size) {
+    unsigned char c = text[0];
+    std::size_t length = 0;
+    unsigned char low = 0x80;  // the range of the second byte
+    unsigned char high = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) {
+        length = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        length = 3;
+        low = c == 0xE0 ? 0xA0 : low;
+        high = c == 0xED ? 0x9F : high;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        length = 4;
+        low = c == 0xF0 ? 0x90 : low;
+        high = c == 0xF4 ? 0x8F : high;
+    }
+    if (length == 0 || size < length || text[1] < low || text[1] > high)
+        return 0;
+    for (std::size_t i = 2; i < length; ++i)
+        if (!is_utf8_continuation(text[i]))
+            return 0;
+    return length;
+}
+
+// Whether the well-formed sequence of `length` bytes at `text` encodes a
+// character that terminals obey rather than show: a C1 control (U+0080 to
+// U+009F), or a bidirectional embedding, override or isolate (U+202A to
+// U+202E, U+2066 to U+2069), which reorders the text that follows it.
+bool is_control_sequence(const unsigned char* text, std::size_t length) {
+    std::uint32_t code = text[0] & (0x7F >> length);
+    for (std::size_t i = 1; i < length; ++i)
+        code = code << 6 | (text[i] & 0x3F);
+    return (code >= 0x80 && code <= 0x9F) || (code >= 0x202A && code <= 0x202E) ||
+           (code >= 0x2066 && code <= 0x2069);
+}
+
+void put_escaped(Out& out, unsigned char c) {
+    out.put("\\x");
+    out.put_hex(c, 2);
+}
+
 void put_text(Out& out, const ImageBlock& block) {
     out.put('"');
-    for (std::size_t i = 0; i < block.text_size; ++i) {
+    for (std::size_t i = 0; i < block.text_size;) {
         unsigned char c = block.text[i];
+        if (c >= 0x80) {
+            // Well-formed UTF-8 is shown as it is, but for the controls in
+            // it. Every byte of those, and every byte outside well-formed
+            // UTF-8, is escaped: the listing is then well-formed UTF-8 with
+            // no control in it, however a terminal treats malformed bytes.
+            std::size_t length = utf8_sequence_length(block.text + i, block.text_size - i);
+            bool shown = length > 0 && !is_control_sequence(block.text + i, length);
+            for (std::size_t end = i + std::max<std::size_t>(length, 1); i < end; ++i) {
+                if (shown)
+                    out.put(static_cast<char>(block.text[i]));
+                else
+                    put_escaped(out, block.text[i]);
+            }
+            continue;
+        }
         switch (c) {
         case '"': out.put("\\\""); break;
         case '\\': out.put("\\\\"); break;
@@ -191,13 +251,12 @@ void put_text(Out& out, const ImageBlock& block) {
         case '\r': out.put("\\r"); break;
         case '\t': out.put("\\t"); break;
         default:
-            if (c < 0x20 || c == 0x7F) {
-                out.put("\\x");
-                out.put_hex(c, 2);
-            } else {
+            if (c < 0x20 || c == 0x7F)
+                put_escaped(out, c);
+            else
                 out.put(static_cast<char>(c));
-            }
         }
+        ++i;
     }
     out.put('"');
     if (block.text_cut)

@@ -100,10 +100,13 @@ void format_id(const unsigned char id[BLOCK_ID_SIZE], char (&out)[ID_TEXT_SIZE])
 // The decoded view of a whole block, as unifinfo prints it; empty for the
 // other view.
 //   text, read_me: the kept text in double quotes, with `"` and `\` escaped
-//     as \" and \\, LF, CR and tab as \n, \r and \t, the other control bytes
-//     as \xHH, and bytes from 0x80 up as they are; "..." after the closing
-//     quote when the text goes on, and " (no zero byte)" when the payload
-//     has none.
+//     as \" and \\, LF, CR and tab as \n, \r and \t, the other ASCII control
+//     bytes as \xHH, and well-formed UTF-8 as it is, except that each byte
+//     of a C1 control (U+0080 to U+009F) or of a bidirectional embedding,
+//     override or isolate (U+202A to U+202E, U+2066 to U+2069), and each
+//     byte outside well-formed UTF-8, is escaped as \xHH; "..." after the
+//     closing quote when the text goes on, and " (no zero byte)" when the
+//     payload has none.
 //   tv_system, mirroring, battery: the byte in decimal and its meaning in
 //     parentheses, e.g. "1 (vertical)"; "(empty)" for an empty payload.
 //   checksum: "crc32 " and eight upper-case hex digits.

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -29,22 +30,37 @@ bool is_one_of(const struct stat& info, std::span<const FileIdentity> files) {
     return false;
 }
 
+// Takes the regular file open on `fd` for this run alone and empties it.
+// Another run writing the same image holds an exclusive lock on it from
+// before its truncation to its close: wait for that run to finish, then
+// truncate, so that the image is one run's whole image, never a mix of two.
+// The lock goes with the descriptor when the image is closed. `info` is
+// brought up to date once the lock is held.
+bool own_regular_file(int fd, struct stat& info) {
+    int locked;
+    do {
+        locked = flock(fd, LOCK_EX);
+    } while (locked != 0 && errno == EINTR);
+    // A file that is already empty is not truncated: on some file systems
+    // a truncation makes the final close wait for the whole image to reach
+    // the disk.
+    return locked == 0 && fstat(fd, &info) == 0 && (info.st_size == 0 || ftruncate(fd, 0) == 0);
+}
+
 }  // namespace
 
 Image create_image(const char* path, std::span<const FileIdentity> keep) {
     Image image;
     // Open without truncating first, so the makefile (or a file the
     // messages go to) can be recognised and left alone whatever the
-    // spelling of its name. A file that is already empty is not truncated:
-    // on some file systems a truncation makes the final close wait for the
-    // whole image to reach the disk.
+    // spelling of its name, and so that an image another run is still
+    // writing is not cut under it.
     int fd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0)
         return image;
     struct stat info;
-    if (fstat(fd, &info) != 0 ||
-        is_one_of(info, keep) ||
-        (S_ISREG(info.st_mode) && info.st_size > 0 && ftruncate(fd, 0) != 0)) {
+    if (fstat(fd, &info) != 0 || is_one_of(info, keep) ||
+        (S_ISREG(info.st_mode) && !own_regular_file(fd, info))) {
         close(fd);
         return image;
     }

@@ -283,10 +283,10 @@ TEST(ImageReader, TextCutAtTheEndOfAPieceStaysCut) {
     const std::string prg(65536 - 61 - 32 - 8 - 8, 'p');
     std::string image = unif_header() + block("PRG0", prg) + block("READ", x59 + "\xE2" "A" "\x82\0"s);
     ASSERT_EQ(image.substr(65535, 2), "A\x82");
-    EXPECT_EQ(view("READ", x59 + "\xE2" "A" "\x82\0"s), '"' + x59 + "\xE2\"...");
+    EXPECT_EQ(view("READ", x59 + "\xE2" "A" "\x82\0"s), '"' + x59 + "\\xE2\"...");
     EXPECT_EQ(listing(image), "revision 7\n"
                               "32 PRG0 65427 crc32 " + hex_crc_of(prg) + "\n"
-                              "65467 READ 63 \"" + x59 + "\xE2\"...\n"
+                              "65467 READ 63 \"" + x59 + "\\xE2\"...\n"
                               "end at 65538");
 }
 

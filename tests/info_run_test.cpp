@@ -1,5 +1,6 @@
 // unifinfo end to end, and the help and version options of both programs:
 // whole stdout, stderr and exit status compared.
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/stat.h>
@@ -152,6 +153,66 @@ TEST(Unifinfo, ListsEveryBlockKindThatUnifpackWrites) {
               "     121  CHR\\0        0  crc32 00000000\n"
               "     129  PRG1         9  crc32 CBF43926\n"
               "     146  READ        37  \"Notes: \\\"one\\\"\\ttwo\\\\three\\r\\n\"...\n");
+}
+
+// Texts from an image cannot drive the terminal that shows the listing:
+// the C1 controls, raw or in UTF-8, and the bidirectional controls are
+// escaped byte by byte, as is every byte outside well-formed UTF-8; other
+// UTF-8 is listed as it is. Each image holds one block at offset 32.
+TEST(Unifinfo, TextsAreListedWithoutTerminalControls) {
+    struct Case {
+        const char* what;
+        std::string id;
+        std::string payload;
+        std::string contents;  // as listed
+    };
+    const std::string n255(255, 'n');
+    const std::string x59(59, 'x');
+    const Case cases[] = {
+        {"raw C1 bytes", "NAME", "a\x80" "b\x9F" "c\0"s, R"("a\x80b\x9Fc")"},
+        {"raw CSI", "NAME", "\x9B" "31mred\0"s, R"("\x9B31mred")"},
+        {"C1 in UTF-8, first and last", "NAME", "\xC2\x80\xC2\x9F\0"s, R"("\xC2\x80\xC2\x9F")"},
+        {"CSI in UTF-8", "MAPR", "\xC2\x9B" "2J\0"s, R"("\xC2\x9B2J")"},
+        {"first after C1 is text", "NAME", "\xC2\xA0\0"s, "\"\xC2\xA0\""},
+        {"bidi embeddings and overrides", "NAME",
+         "\xE2\x80\xAA\xE2\x80\xAB\xE2\x80\xAC\xE2\x80\xAD\xE2\x80\xAE\0"s,
+         R"("\xE2\x80\xAA\xE2\x80\xAB\xE2\x80\xAC\xE2\x80\xAD\xE2\x80\xAE")"},
+        {"bidi isolates", "NAME", "\xE2\x81\xA6\xE2\x81\xA7\xE2\x81\xA8\xE2\x81\xA9\0"s,
+         R"("\xE2\x81\xA6\xE2\x81\xA7\xE2\x81\xA8\xE2\x81\xA9")"},
+        {"right-to-left override in a name", "NAME", "admin\xE2\x80\xAE" "fdp.exe\0"s,
+         R"("admin\xE2\x80\xAEfdp.exe")"},
+        {"next to the bidi controls is text", "NAME",
+         "\xE2\x80\xA9\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xAA\0"s,
+         "\"\xE2\x80\xA9\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xAA\""},
+        {"continuation bytes 80 to 9F in text", "NAME",
+         "\xE2\x82\xAC \xE0\xA0\x80 \xED\x9F\xBF \xF0\x9F\x98\x80\0"s,
+         "\"\xE2\x82\xAC \xE0\xA0\x80 \xED\x9F\xBF \xF0\x9F\x98\x80\""},
+        {"overlong forms", "NAME", "\xC0\x80\xC1\xBF\xE0\x82\x85\xF0\x80\x80\xAE\0"s,
+         R"("\xC0\x80\xC1\xBF\xE0\x82\x85\xF0\x80\x80\xAE")"},
+        {"surrogate, past U+10FFFF, F5 up", "NAME", "\xED\xA0\x80\xF4\x90\x80\x80\xF5\xFF\0"s,
+         R"("\xED\xA0\x80\xF4\x90\x80\x80\xF5\xFF")"},
+        {"Latin-1 and a lone continuation byte", "NAME", "Caf\xE9 \xA0\0"s, R"("Caf\xE9 \xA0")"},
+        {"a broken sequence, then C1", "NAME", "\xE2\xC2\x85\0"s, R"("\xE2\xC2\x85")"},
+        {"a sequence ended by the zero byte", "NAME", "ok\xE2\x80\0"s, R"("ok\xE2\x80")"},
+        {"no zero byte after C1", "NAME", "\xC2\x9B", R"("\xC2\x9B" (no zero byte))"},
+        // The text limit falls inside the sequence: it is kept whole.
+        {"bidi across the text limit", "NAME", n255 + "\xE2\x80\xAE" "more\0"s,
+         '"' + n255 + R"(\xE2\x80\xAE"...)"},
+        {"C1 across the read-me limit", "READ", x59 + "\xC2\x85" "\n\0"s, '"' + x59 + R"(\xC2\x85"...)"},
+        {"bidi in a read-me line", "READ", "\xE2\x81\xA7" "abc\n\0"s, R"("\xE2\x81\xA7abc\n")"},
+    };
+    for (const Case& c : cases) {
+        ScratchDir dir;
+        dir.write("img", unif_header() + block(c.id, c.payload));
+        RunResult run = dir.run({"img"}, {.program = Program::unifinfo});
+        char line[64];
+        std::snprintf(line, sizeof line, "      32  %-5s %8zu  ", c.id.c_str(), c.payload.size());
+        EXPECT_EQ(run.status, 0) << c.what;
+        EXPECT_EQ(run.out, "UNIF revision 7\n"
+                           "  offset  id      length  contents\n" + std::string(line) + c.contents + "\n")
+            << c.what;
+        EXPECT_EQ(run.err, "") << c.what;
+    }
 }
 
 // Images that are not whole: the whole blocks are listed, then one message
