@@ -91,31 +91,29 @@ void take_text(ImageBlock& block, const unsigned char* data, std::size_t size,
     }
 }
 
+View view_of(const ImageBlock& block) {
+    return block.kind != nullptr ? block.kind->view : View::none;
+}
+
 void take_payload(ImageBlock& block, const unsigned char* data, std::size_t size) {
-    switch (block.view) {
-    case BlockView::text:
+    switch (view_of(block)) {
+    case View::text:
         take_text(block, data, size, TEXT_VIEW_LIMIT, false);
         break;
-    case BlockView::read_me:
+    case View::first_line:
         take_text(block, data, size, READ_ME_VIEW_LIMIT, true);
         break;
-    case BlockView::tv_system:
-    case BlockView::mirroring:
-    case BlockView::battery:
+    case View::byte:
         if (block.present == 0 && size > 0)
             block.byte = data[0];
         break;
-    case BlockView::checksum:
+    case View::checksum:
         block.crc = crc32_update(block.crc, data, size);
         break;
-    case BlockView::other:
+    case View::none:
         break;
     }
     block.present += size;
-}
-
-bool id_is(const unsigned char id[BLOCK_ID_SIZE], const char* name, std::size_t size) {
-    return std::memcmp(id, name, size) == 0;
 }
 
 // Appends to a fixed buffer, never past its end; the text in it always
@@ -155,31 +153,6 @@ private:
     std::size_t used = 0;
 };
 
-const char* tv_system_name(unsigned char byte) {
-    switch (byte) {
-    case 0: return "NTSC";
-    case 1: return "PAL";
-    case 2: return "NTSC or PAL";
-    default: return "unknown";
-    }
-}
-
-const char* mirroring_name(unsigned char byte) {
-    switch (byte) {
-    case 0: return "horizontal";
-    case 1: return "vertical";
-    case 2: return "single-screen at $2000";
-    case 3: return "single-screen at $2400";
-    case 4: return "four-screen";
-    case 5: return "controlled by the mapper";
-    default: return "unknown";
-    }
-}
-
-const char* battery_name(unsigned char byte) {
-    return byte == 0 ? "none" : "battery-backed";
-}
-
 void put_text(Out& out, const ImageBlock& block) {
     out.put('"');
     for (std::size_t i = 0; i < block.text_size; ++i) {
@@ -206,15 +179,17 @@ void put_text(Out& out, const ImageBlock& block) {
         out.put(" (no zero byte)");
 }
 
-void put_byte(Out& out, const ImageBlock& block, const char* meaning) {
+void put_byte(Out& out, const ImageBlock& block) {
     if (block.length == 0) {
         out.put("(empty)");
         return;
     }
     out.put_decimal(block.byte);
-    out.put(" (");
-    out.put(meaning);
-    out.put(')');
+    if (const char* meaning = byte_meaning(*block.kind, block.byte)) {
+        out.put(" (");
+        out.put(meaning);
+        out.put(')');
+    }
 }
 
 }  // namespace
@@ -240,22 +215,6 @@ ImageHeader read_header(ImageReader& reader) {
     return header;
 }
 
-BlockView view_of(const unsigned char id[BLOCK_ID_SIZE]) {
-    if (id_is(id, "MAPR", 4) || id_is(id, "NAME", 4))
-        return BlockView::text;
-    if (id_is(id, "READ", 4))
-        return BlockView::read_me;
-    if (id_is(id, "TVCI", 4))
-        return BlockView::tv_system;
-    if (id_is(id, "MIRR", 4))
-        return BlockView::mirroring;
-    if (id_is(id, "BATR", 4))
-        return BlockView::battery;
-    if (id_is(id, "PRG", 3) || id_is(id, "CHR", 3))
-        return BlockView::checksum;
-    return BlockView::other;
-}
-
 NextBlock next_block(ImageReader& reader, ImageBlock& block) {
     block = ImageBlock{};
     block.offset = reader.offset;
@@ -271,7 +230,7 @@ NextBlock next_block(ImageReader& reader, ImageBlock& block) {
     }
     std::memcpy(block.id, start, BLOCK_ID_SIZE);
     block.length = le32(start + BLOCK_ID_SIZE);
-    block.view = view_of(block.id);
+    block.kind = block_for_id(block.id);
     while (block.present < block.length) {
         std::size_t chunk = static_cast<std::size_t>(
             std::min<std::uint64_t>(available(reader), block.length - block.present));
@@ -302,25 +261,19 @@ void format_id(const unsigned char id[BLOCK_ID_SIZE], char (&out)[ID_TEXT_SIZE])
 
 void format_contents(const ImageBlock& block, char (&out)[CONTENTS_SIZE]) {
     Out text{out, sizeof out};
-    switch (block.view) {
-    case BlockView::text:
-    case BlockView::read_me:
+    switch (view_of(block)) {
+    case View::text:
+    case View::first_line:
         put_text(text, block);
         break;
-    case BlockView::tv_system:
-        put_byte(text, block, tv_system_name(block.byte));
+    case View::byte:
+        put_byte(text, block);
         break;
-    case BlockView::mirroring:
-        put_byte(text, block, mirroring_name(block.byte));
-        break;
-    case BlockView::battery:
-        put_byte(text, block, battery_name(block.byte));
-        break;
-    case BlockView::checksum:
+    case View::checksum:
         text.put("crc32 ");
         text.put_hex(block.crc, 8);
         break;
-    case BlockView::other:
+    case View::none:
         break;
     }
 }

@@ -11,14 +11,13 @@
 
 namespace {
 
-// What `-h` and `--help` print after the usage line.
-constexpr char HELP_SUMMARY[] =
+// What `-h` and `--help` print after the usage line: this, the views,
+// then HELP_TAIL.
+constexpr char HELP_HEAD[] =
     "Lists a UNIF cartridge image: its revision, then one line per block with\n"
-    "its offset, ID and payload length in bytes, and a view of the contents:\n"
-    "  MAPR, NAME         the text\n"
-    "  READ               the text's first line\n"
-    "  TVCI, MIRR, BATR   the byte and its meaning\n"
-    "  PRGn, CHRn         the CRC-32 of the data\n"
+    "its offset, ID and payload length in bytes, and a view of the contents:\n";
+
+constexpr char HELP_TAIL[] =
     "\n"
     "Exit status: 0 when the image was listed whole, 1 when it cannot be\n"
     "read, is not a UNIF image, or is truncated.\n"
@@ -27,6 +26,18 @@ constexpr char HELP_SUMMARY[] =
     "  -h, --help         print this help\n"
     "  --version          print the version\n"
     "See unifinfo(1) for the output format.\n";
+
+// The views of the help, one line each, naming the blocks shown so.
+void print_help_views() {
+    print_help_names([](const BlockInfo& block) { return block.view == View::text; });
+    progress("the text\n");
+    print_help_names([](const BlockInfo& block) { return block.view == View::first_line; });
+    progress("the text's first line\n");
+    print_help_names([](const BlockInfo& block) { return block.view == View::byte; });
+    progress("the byte and its meaning\n");
+    print_help_names([](const BlockInfo& block) { return block.view == View::checksum; });
+    progress("the CRC-32 of the data\n");
+}
 
 // The image is read through this one reader, buffer included.
 ImageReader reader;
@@ -131,7 +142,9 @@ int info_run(int argc, char** argv) {
         status = list_image(path);
         break;
     case Option::help:
-        progress("Syntax: %s <image>\n%s", name, HELP_SUMMARY);
+        progress("Syntax: %s <image>\n%s", name, HELP_HEAD);
+        print_help_views();
+        progress("%s", HELP_TAIL);
         break;
     case Option::version:
         progress("unifinfo %s\n", UNIFPACK_VERSION);
