@@ -76,12 +76,17 @@ void take_text(ImageBlock& block, const unsigned char* data, std::size_t size,
         unsigned char c = data[i];
         if (c == 0) {
             block.text_ended = true;
+            block.text_end = block.present + i;
         } else if (block.text_cut ||
                    (block.text_full && !(is_utf8_continuation(c) && inside_utf8_sequence(block)))) {
             // More text than is kept: what is left matters only for the
             // zero byte, which memchr finds faster.
             block.text_cut = true;
-            block.text_ended = std::memchr(data + i, 0, size - i) != nullptr;
+            const void* zero = std::memchr(data + i, 0, size - i);
+            block.text_ended = zero != nullptr;
+            if (zero != nullptr)
+                block.text_end = block.present + static_cast<std::uint64_t>(
+                                                     static_cast<const unsigned char*>(zero) - data);
             return;
         } else {
             block.text[block.text_size++] = c;
@@ -108,11 +113,12 @@ void take_payload(ImageBlock& block, const unsigned char* data, std::size_t size
             block.byte = data[0];
         break;
     case View::checksum:
-        block.crc = crc32_update(block.crc, data, size);
-        break;
     case View::none:
         break;
     }
+    for (std::size_t i = 0; i < size && block.present + i < sizeof block.head; ++i)
+        block.head[block.present + i] = data[i];
+    block.crc = crc32_update(block.crc, data, size);
     block.present += size;
 }
 

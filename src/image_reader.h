@@ -60,10 +60,13 @@ struct ImageBlock {
     std::size_t text_size = 0;
     bool text_full = false;   // no more bytes are kept
     bool text_cut = false;    // the text goes on after the bytes kept
-    bool text_ended = false;  // a zero byte ends the text
+    bool text_ended = false;  // a zero byte ends the text...
+    std::uint64_t text_end = 0;  // ...at this payload offset
     // byte: the first payload byte.
     unsigned char byte = 0;
-    // checksum: the CRC-32 of the payload bytes read.
+    // Every block: its first payload bytes (`present` says how many are
+    // there) and the CRC-32 of the payload bytes read.
+    unsigned char head[4] = {};
     std::uint32_t crc = 0;
 };
 

@@ -6,10 +6,14 @@
 #include <sys/stat.h>
 
 #include "command_line.h"
+#include "image_check.h"
 #include "image_reader.h"
 #include "messages.h"
 
 namespace {
+
+// The usage line, after "Syntax: " and the program's name.
+constexpr char USAGE[] = "[--check] <image>";
 
 // What `-h` and `--help` print after the usage line: this, the views,
 // then HELP_TAIL.
@@ -19,8 +23,16 @@ constexpr char HELP_HEAD[] =
 
 constexpr char HELP_TAIL[] =
     "\n"
+    "Options, before the image:\n"
+    "  --check            instead of the listing, one line per finding on how\n"
+    "                     FCEUX, Mednafen, Nestopia, Mesen2 and puNES load the\n"
+    "                     image: \"error:\" when a loader refuses it or runs it\n"
+    "                     wrongly, \"warning:\" when it runs but differs from\n"
+    "                     what the blocks say; then a count of each\n"
+    "\n"
     "Exit status: 0 when the image was listed whole, 1 when it cannot be\n"
-    "read, is not a UNIF image, or is truncated.\n"
+    "read, is not a UNIF image, or is truncated; with --check, 1 also when\n"
+    "there is an error finding.\n"
     "\n"
     "As the first argument instead of an image:\n"
     "  -h, --help         print this help\n"
@@ -67,22 +79,63 @@ void print_block(const ImageBlock& block) {
              contents[0] != '\0' ? "  " : "", contents);
 }
 
-// Lists every whole block; yields the exit status.
-int list_blocks(const char* path) {
+// What the command line asks for.
+struct Request {
+    bool check = false;  // findings instead of the listing
+    const char* path = nullptr;
+};
+
+// The check's state: large, so not on the stack.
+ImageCheck check;
+
+// Prints the findings and their count; yields the exit status.
+int print_findings() {
+    for (std::size_t i = 0; i < check.count; ++i) {
+        const Finding& finding = check.findings[i];
+        progress("%s: %s\n", finding.severity == Severity::error ? "error" : "warning",
+                 finding.message);
+    }
+    if (check.dropped > 0)
+        progress("%zu more findings not shown\n", check.dropped);
+    progress("%zu error%s, %zu warning%s\n", check.errors, check.errors == 1 ? "" : "s",
+             check.warnings, check.warnings == 1 ? "" : "s");
+    return check.errors > 0 ? 1 : 0;
+}
+
+// Reads every block, listing it or feeding it to the check; yields the
+// exit status. A truncated image is a finding of the check, and otherwise
+// a message.
+int read_blocks(const Request& request) {
+    const char* path = request.path;
     ImageBlock block;
     for (;;) {
-        switch (next_block(reader, block)) {
+        NextBlock next = next_block(reader, block);
+        switch (next) {
         case NextBlock::block:
-            print_block(block);
-            break;
+            if (request.check)
+                check_block(check, block);
+            else
+                print_block(block);
+            continue;
+        case NextBlock::read_error:
+            report("Error reading image %s: %s\n", path, std::strerror(reader.error));
+            return 1;
         case NextBlock::end:
-            return 0;
         case NextBlock::cut_start:
+        case NextBlock::cut_payload:
+            break;
+        }
+        if (request.check) {
+            finish_check(check, next, block);
+            return print_findings();
+        }
+        if (next == NextBlock::cut_start) {
             report("%s is truncated: the block start at offset %" PRIu64 " has %" PRIu64
                    " of its %zu bytes\n",
                    path, block.offset, block.present, BLOCK_START_SIZE);
             return 1;
-        case NextBlock::cut_payload: {
+        }
+        if (next == NextBlock::cut_payload) {
             char id[ID_TEXT_SIZE];
             format_id(block.id, id);
             report("%s is truncated: block %s at offset %" PRIu64 " has %" PRIu64
@@ -90,14 +143,12 @@ int list_blocks(const char* path) {
                    path, id, block.offset, block.present, block.length);
             return 1;
         }
-        case NextBlock::read_error:
-            report("Error reading image %s: %s\n", path, std::strerror(reader.error));
-            return 1;
-        }
+        return 0;
     }
 }
 
-int list_image(const char* path) {
+int inspect_image(const Request& request) {
+    const char* path = request.path;
     std::FILE* stream = open_image(path);
     if (stream == nullptr) {
         report("Unable to open image %s: %s\n", path, std::strerror(errno));
@@ -108,9 +159,13 @@ int list_image(const char* path) {
     int status = 1;
     switch (header.result) {
     case HeaderResult::ok:
-        progress("UNIF revision %" PRIu32 "\n", header.revision);
-        progress("  offset  id      length  contents\n");
-        status = list_blocks(path);
+        if (request.check) {
+            begin_check(check);
+        } else {
+            progress("UNIF revision %" PRIu32 "\n", header.revision);
+            progress("  offset  id      length  contents\n");
+        }
+        status = read_blocks(request);
         break;
     case HeaderResult::too_short:
         report("%s is not a UNIF image: it is shorter than the %zu-byte header\n", path,
@@ -127,22 +182,38 @@ int list_image(const char* path) {
     return status;
 }
 
+// The options before the image: each of --check and --json once, in any
+// order. Yields false when no image follows them.
+bool read_request(int argc, char** argv, Request& request) {
+    int at = 1;
+    for (; at < argc; ++at) {
+        if (std::strcmp(argv[at], "--check") == 0 && !request.check)
+            request.check = true;
+        else
+            break;
+    }
+    if (at >= argc)
+        return false;
+    request.path = argv[at];
+    return true;
+}
+
 }  // namespace
 
 int info_run(int argc, char** argv) {
     const char* name = program_name(argc, argv, "unifinfo");
-    if (argc < 2) {
-        report("Syntax: %s <image>\n", name);
+    Request request;
+    if (!read_request(argc, argv, request)) {
+        report("Syntax: %s %s\n", name, USAGE);
         return 1;
     }
-    const char* path = argv[1];
     int status = 0;
-    switch (option_of(path)) {
+    switch (request.path == argv[1] ? option_of(request.path) : Option::none) {
     case Option::none:
-        status = list_image(path);
+        status = inspect_image(request);
         break;
     case Option::help:
-        progress("Syntax: %s <image>\n%s", name, HELP_HEAD);
+        progress("Syntax: %s %s\n%s", name, USAGE, HELP_HEAD);
         print_help_views();
         progress("%s", HELP_TAIL);
         break;

@@ -40,8 +40,16 @@ const std::string INFO_HELP_TAIL =
     "  TVCI, MIRR, BATR   the byte and its meaning\n"
     "  PRGn, CHRn         the CRC-32 of the data\n"
     "\n"
+    "Options, before the image:\n"
+    "  --check            instead of the listing, one line per finding on how\n"
+    "                     FCEUX, Mednafen, Nestopia, Mesen2 and puNES load the\n"
+    "                     image: \"error:\" when a loader refuses it or runs it\n"
+    "                     wrongly, \"warning:\" when it runs but differs from\n"
+    "                     what the blocks say; then a count of each\n"
+    "\n"
     "Exit status: 0 when the image was listed whole, 1 when it cannot be\n"
-    "read, is not a UNIF image, or is truncated.\n"
+    "read, is not a UNIF image, or is truncated; with --check, 1 also when\n"
+    "there is an error finding.\n"
     "\n"
     "As the first argument instead of an image:\n"
     "  -h, --help         print this help\n"
@@ -58,7 +66,7 @@ TEST(Options, HelpAndVersionAsTheFirstArgument) {
         std::string out;
     };
     const std::string pack_usage = "Syntax: unifpack <makefile>\n";
-    const std::string info_usage = "Syntax: unifinfo <image>\n";
+    const std::string info_usage = "Syntax: unifinfo [--check] <image>\n";
     const Case cases[] = {
         {Program::unifpack, {"-h"}, "unifpack", pack_usage + PACK_HELP_TAIL},
         {Program::unifpack, {"--help"}, "unifpack", pack_usage + PACK_HELP_TAIL},
@@ -202,9 +210,17 @@ TEST(Unifinfo, NoImageToRead) {
     RunOptions closed_stdout{.program = Program::unifinfo};
     closed_stdout.close_stdout = true;
     const Case cases[] = {
-        {{}, {.program = Program::unifinfo}, "Syntax: unifinfo <image>\n"},
-        {{}, {.program = Program::unifinfo, .argv0 = "./my info"}, "Syntax: ./my info <image>\n"},
-        {{}, {.program = Program::unifinfo, .argv0 = ""}, "Syntax: unifinfo <image>\n"},
+        {{}, {.program = Program::unifinfo}, "Syntax: unifinfo [--check] <image>\n"},
+        {{}, {.program = Program::unifinfo, .argv0 = "./my info"},
+         "Syntax: ./my info [--check] <image>\n"},
+        {{}, {.program = Program::unifinfo, .argv0 = ""}, "Syntax: unifinfo [--check] <image>\n"},
+        // An option asks for an image after it.
+        {{"--check"}, {.program = Program::unifinfo}, "Syntax: unifinfo [--check] <image>\n"},
+        // Options come before the image, once each; anything else is the image.
+        {{"--check", "--check", "img"}, {.program = Program::unifinfo},
+         "Unable to open image --check: No such file or directory\n"},
+        {{"--check", "--help"}, {.program = Program::unifinfo},
+         "Unable to open image --help: No such file or directory\n"},
         {{"nothing"}, {.program = Program::unifinfo},
          "Unable to open image nothing: No such file or directory\n"},
         {{"sub"}, {.program = Program::unifinfo}, "Unable to open image sub: Is a directory\n"},
