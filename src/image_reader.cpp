@@ -202,6 +202,8 @@ void put_byte(Out& out, const ImageBlock& block) {
 
 void attach_image(ImageReader& reader, std::FILE* stream) {
     reader.stream = stream;
+    reader.sink = nullptr;
+    reader.sink_context = nullptr;
     reader.start = reader.end = 0;
     reader.offset = 0;
     reader.at_end = false;
@@ -237,11 +239,15 @@ NextBlock next_block(ImageReader& reader, ImageBlock& block) {
     std::memcpy(block.id, start, BLOCK_ID_SIZE);
     block.length = le32(start + BLOCK_ID_SIZE);
     block.kind = block_for_id(block.id);
+    if (reader.sink != nullptr)
+        reader.sink(reader.sink_context, block, nullptr, 0);
     while (block.present < block.length) {
         std::size_t chunk = static_cast<std::size_t>(
             std::min<std::uint64_t>(available(reader), block.length - block.present));
         if (chunk == 0)
             return reader.error != 0 ? NextBlock::read_error : NextBlock::cut_payload;
+        if (reader.sink != nullptr)
+            reader.sink(reader.sink_context, block, reader.buffer + reader.start, chunk);
         take_payload(block, reader.buffer + reader.start, chunk);
         advance(reader, chunk);
     }

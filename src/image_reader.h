@@ -13,8 +13,17 @@
 // The image is read through one buffer of this many bytes, whatever its size.
 constexpr std::size_t READ_BUFFER_SIZE = std::size_t{64} * 1024;
 
+struct ImageBlock;
+
+// Takes every payload as it is read: called at each block's start with no
+// data (nullptr and 0), then with each piece of the payload.
+using PayloadSink = void (*)(void* context, const ImageBlock& block, const unsigned char* data,
+                             std::size_t size);
+
 struct ImageReader {
     std::FILE* stream = nullptr;
+    PayloadSink sink = nullptr;  // none when null
+    void* sink_context = nullptr;
     unsigned char buffer[READ_BUFFER_SIZE];
     std::size_t start = 0;     // the bytes read and not yet taken are
     std::size_t end = 0;       // buffer[start] up to buffer[end]
@@ -23,7 +32,7 @@ struct ImageReader {
     int error = 0;             // errno of a failed read, 0 while none failed
 };
 
-// Starts reading an already opened stream at its first byte.
+// Starts reading an already opened stream at its first byte, with no sink.
 void attach_image(ImageReader& reader, std::FILE* stream);
 
 enum class HeaderResult {

@@ -8,6 +8,7 @@
 #include "command_line.h"
 #include "image_check.h"
 #include "image_reader.h"
+#include "rom_hashes.h"
 #include "messages.h"
 
 namespace {
@@ -88,6 +89,78 @@ struct Request {
 // The check's state: large, so not on the stack.
 ImageCheck check;
 
+RomHasher hasher;
+
+// "PRG0, PRG1": the chips joined.
+void print_chips(const char* letters, std::uint16_t chips) {
+    const char* separator = "";
+    for (unsigned index = 0; index < CHIP_INDEXES; ++index) {
+        if ((chips & (1u << index)) != 0) {
+            progress("%s%s%c", separator, letters, "0123456789ABCDEF"[index]);
+            separator = ", ";
+        }
+    }
+}
+
+void print_hex(const unsigned char* bytes, std::size_t size) {
+    for (std::size_t i = 0; i < size; ++i)
+        progress("%02x", bytes[i]);
+}
+
+void print_digests(const Digests& digests) {
+    progress("  CRC-32   %08" PRIX32 "\n", digests.crc32);
+    progress("  MD5      ");
+    print_hex(digests.md5, sizeof digests.md5);
+    progress("\n  SHA-1    ");
+    print_hex(digests.sha1, sizeof digests.sha1);
+    progress("\n  SHA-256  ");
+    print_hex(digests.sha256, sizeof digests.sha256);
+    progress("\n");
+}
+
+// After the blocks: the hashes of the PRG data, the CHR data and both.
+void print_hashes(const RomDigests& digests) {
+    progress("\n");
+    for (bool prg : {true, false}) {
+        const Digests& data = prg ? digests.prg : digests.chr;
+        const char* letters = prg ? "PRG" : "CHR";
+        if (data.size == 0) {
+            progress("%s: no data\n", letters);
+            continue;
+        }
+        progress("%s (", letters);
+        print_chips(letters, prg ? digests.prg_chips : digests.chr_chips);
+        progress("): %" PRIu64 " bytes\n", data.size);
+        print_digests(data);
+    }
+    if (digests.prg.size > 0 && digests.chr.size > 0) {
+        progress("PRG and CHR: %" PRIu64 " bytes\n", digests.both.size);
+        print_digests(digests.both);
+    }
+}
+
+// Finishes and prints the hashes; yields the exit status.
+int finish_listing(const char* path) {
+    RomDigests digests;
+    switch (finish_hashes(hasher, reader.stream, reader.buffer, READ_BUFFER_SIZE, digests)) {
+    case HashResult::ok:
+        print_hashes(digests);
+        return 0;
+    case HashResult::cannot_seek:
+        report("Unable to hash the ROM data of %s: its PRG and CHR blocks are out of order, and "
+               "it cannot be read again\n",
+               path);
+        return 1;
+    case HashResult::read_error:
+        report("Error reading image %s: %s\n", path, std::strerror(errno));
+        return 1;
+    case HashResult::digest_error:
+        report("Unable to hash the ROM data of %s: the digest library failed\n", path);
+        return 1;
+    }
+    return 1;
+}
+
 // Prints the findings and their count; yields the exit status.
 int print_findings() {
     for (std::size_t i = 0; i < check.count; ++i) {
@@ -143,7 +216,7 @@ int read_blocks(const Request& request) {
                    path, id, block.offset, block.present, block.length);
             return 1;
         }
-        return 0;
+        return finish_listing(path);
     }
 }
 
@@ -161,11 +234,19 @@ int inspect_image(const Request& request) {
     case HeaderResult::ok:
         if (request.check) {
             begin_check(check);
-        } else {
-            progress("UNIF revision %" PRIu32 "\n", header.revision);
-            progress("  offset  id      length  contents\n");
+            status = read_blocks(request);
+            break;
         }
+        if (!begin_hashes(hasher)) {
+            report("Unable to hash the ROM data of %s: the digest library failed\n", path);
+            break;
+        }
+        reader.sink = hash_payload;
+        reader.sink_context = &hasher;
+        progress("UNIF revision %" PRIu32 "\n", header.revision);
+        progress("  offset  id      length  contents\n");
         status = read_blocks(request);
+        end_hashes(hasher);
         break;
     case HeaderResult::too_short:
         report("%s is not a UNIF image: it is shorter than the %zu-byte header\n", path,

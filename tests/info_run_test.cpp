@@ -132,7 +132,23 @@ TEST(Unifinfo, ListsTheBundledExample) {
               "      90  MIRR         1  1 (vertical)\n"
               "      99  PRG0     16384  crc32 505F17C4\n"
               "   16491  CHR0      8192  crc32 C289B0FA\n"
-              "   24691  READ       616  \"Hello from unifpack\\n\"...\n");
+              "   24691  READ       616  \"Hello from unifpack\\n\"...\n"
+              "\n"
+              "PRG (PRG0): 16384 bytes\n"
+              "  CRC-32   505F17C4\n"
+              "  MD5      e4381b3b998b665d304c55826938c343\n"
+              "  SHA-1    d887d6398da3e91266304001ec026600b454f709\n"
+              "  SHA-256  a5c9e4dae3c06168d3d1f9e56ccf09fdb55179c5af3b81c7633dba00f8879e65\n"
+              "CHR (CHR0): 8192 bytes\n"
+              "  CRC-32   C289B0FA\n"
+              "  MD5      6403abc8f0c194cd418fb6c953c2b355\n"
+              "  SHA-1    ada6e4550af27dd882674cf69531aea39db7c8c0\n"
+              "  SHA-256  16e6340485588c4531b63bc77bb887945bd28655f3a5592c816ed2ad11b55694\n"
+              "PRG and CHR: 24576 bytes\n"
+              "  CRC-32   E634914E\n"
+              "  MD5      cc666f155501dd9b12ea2c55508b4fa2\n"
+              "  SHA-1    948771a051f0cb6ef0b060c1472b5ab5693ca471\n"
+              "  SHA-256  17663de4d1942d72bfcd9b953da273cde818deb35ecf3d4d9a75949566de2a2a\n");
 }
 
 // Every kind unifpack writes, packed and read back.
@@ -159,7 +175,14 @@ TEST(Unifinfo, ListsEveryBlockKindThatUnifpackWrites) {
               "     104  PRG0         9  crc32 CBF43926\n"
               "     121  CHR\\0        0  crc32 00000000\n"
               "     129  PRG1         9  crc32 CBF43926\n"
-              "     146  READ        37  \"Notes: \\\"one\\\"\\ttwo\\\\three\\r\\n\"...\n");
+              "     146  READ        37  \"Notes: \\\"one\\\"\\ttwo\\\\three\\r\\n\"...\n"
+              "\n"
+              "PRG (PRG0, PRG1): 18 bytes\n"  // "123456789" twice; CHR\0 is no index
+              "  CRC-32   4B837AE4\n"
+              "  MD5      a74298e4a259759687e3a5acb2e7ae12\n"
+              "  SHA-1    3175de158db24c987b7ced3bf65d46c1fcfb3c5f\n"
+              "  SHA-256  b5867a2a76366b304f8334d38e94a77dde29b4a935098d7ad2448a4fefc84174\n"
+              "CHR: no data\n");
 }
 
 // Images that are not whole: the whole blocks are listed, then one message
