@@ -285,11 +285,56 @@ void check_chip(ImageCheck& check, const ImageBlock& block, const BlockInfo& kin
     }
 }
 
+// The length of the well-formed UTF-8 sequence at `text`, or 0.
+std::size_t utf8_sequence(const unsigned char* text, std::size_t size) {
+    unsigned char lead = text[0];
+    if (lead < 0x80)
+        return 1;
+    std::size_t length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
+                                                        : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+    if (length == 0 || length > size)
+        return 0;
+    // The second byte's range narrows after E0, ED, F0 and F4.
+    unsigned char low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
+    unsigned char high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
+    if (text[1] < low || text[1] > high)
+        return 0;
+    for (std::size_t i = 2; i < length; ++i)
+        if (text[i] < 0x80 || text[i] > 0xBF)
+            return 0;
+    return length;
+}
+
+// A text view for a message, which is always UTF-8: a byte that is no
+// part of a well-formed sequence reads \xHH.
+void utf8_only(const char* view, char (&out)[CONTENTS_SIZE]) {
+    const auto* text = reinterpret_cast<const unsigned char*>(view);
+    std::size_t size = std::strlen(view);
+    std::size_t used = 0;
+    for (std::size_t i = 0; i < size;) {
+        std::size_t length = utf8_sequence(text + i, size - i);
+        if (used + (length == 0 ? 4 : length) + 1 > sizeof out)
+            break;
+        if (length == 0) {
+            std::snprintf(out + used, sizeof out - used, "\\x%02X", text[i]);
+            used += 4;
+            ++i;
+        } else {
+            std::memcpy(out + used, text + i, length);
+            used += length;
+            i += length;
+        }
+    }
+    out[used] = '\0';
+}
+
 void check_mapr_text(ImageCheck& check, const ImageBlock& block, Loader loader) {
     LoaderSet bit = loader_bit(loader);
     const char* name = loader_name(loader);
+    char view[CONTENTS_SIZE];
     char quoted[CONTENTS_SIZE];
-    format_contents(block, quoted);
+    format_contents(block, view);
+    utf8_only(view, quoted);
     std::uint64_t offset = block.offset;
     if (!block.text_ended && loader == Loader::nestopia) {
         add(check, Severity::error, bit,

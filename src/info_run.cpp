@@ -8,13 +8,14 @@
 #include "command_line.h"
 #include "image_check.h"
 #include "image_reader.h"
+#include "json_output.h"
 #include "rom_hashes.h"
 #include "messages.h"
 
 namespace {
 
 // The usage line, after "Syntax: " and the program's name.
-constexpr char USAGE[] = "[--check] <image>";
+constexpr char USAGE[] = "[--check] [--json] <image>";
 
 // What `-h` and `--help` print after the usage line: this, the views,
 // then HELP_TAIL.
@@ -23,6 +24,8 @@ constexpr char HELP_HEAD[] =
     "its offset, ID and payload length in bytes, and a view of the contents:\n";
 
 constexpr char HELP_TAIL[] =
+    "Then the CRC-32, MD5, SHA-1 and SHA-256 of the PRG data (the PRG blocks\n"
+    "joined in index order 0 to F), of the CHR data likewise, and of both.\n"
     "\n"
     "Options, before the image:\n"
     "  --check            instead of the listing, one line per finding on how\n"
@@ -30,6 +33,8 @@ constexpr char HELP_TAIL[] =
     "                     image: \"error:\" when a loader refuses it or runs it\n"
     "                     wrongly, \"warning:\" when it runs but differs from\n"
     "                     what the blocks say; then a count of each\n"
+    "  --json             the listing (with --check, and the findings) as one\n"
+    "                     JSON document\n"
     "\n"
     "Exit status: 0 when the image was listed whole, 1 when it cannot be\n"
     "read, is not a UNIF image, or is truncated; with --check, 1 also when\n"
@@ -82,9 +87,15 @@ void print_block(const ImageBlock& block) {
 
 // What the command line asks for.
 struct Request {
-    bool check = false;  // findings instead of the listing
+    bool check = false;  // findings (instead of the listing, unless json)
+    bool json = false;   // one JSON document instead of lines
     const char* path = nullptr;
 };
+
+// Whether the blocks are listed and the ROM data hashed.
+bool lists(const Request& request) {
+    return request.json || !request.check;
+}
 
 // The check's state: large, so not on the stack.
 ImageCheck check;
@@ -139,114 +150,114 @@ void print_hashes(const RomDigests& digests) {
     }
 }
 
-// Finishes and prints the hashes; yields the exit status.
-int finish_listing(const char* path) {
+// Finishes the hashes and prints them; yields the exit status.
+int finish_listing(const Request& request, bool complete) {
     RomDigests digests;
-    switch (finish_hashes(hasher, reader.stream, reader.buffer, READ_BUFFER_SIZE, digests)) {
-    case HashResult::ok:
+    HashResult result = complete ? finish_hashes(hasher, reader.stream, reader.buffer,
+                                                 READ_BUFFER_SIZE, digests)
+                                 : HashResult::ok;
+    bool hashed = complete && result == HashResult::ok;
+    if (request.json)
+        json_hashes(hashed ? &digests : nullptr);
+    else if (hashed)
         print_hashes(digests);
+    const char* path = request.path;
+    switch (result) {
+    case HashResult::ok:
         return 0;
     case HashResult::cannot_seek:
         report("Unable to hash the ROM data of %s: its PRG and CHR blocks are out of order, and "
                "it cannot be read again\n",
                path);
-        return 1;
+        break;
     case HashResult::read_error:
         report("Error reading image %s: %s\n", path, std::strerror(errno));
-        return 1;
+        break;
     case HashResult::digest_error:
         report("Unable to hash the ROM data of %s: the digest library failed\n", path);
-        return 1;
+        break;
     }
     return 1;
 }
 
 // Prints the findings and their count; yields the exit status.
-int print_findings() {
-    for (std::size_t i = 0; i < check.count; ++i) {
-        const Finding& finding = check.findings[i];
-        progress("%s: %s\n", finding.severity == Severity::error ? "error" : "warning",
-                 finding.message);
+int print_findings(const Request& request) {
+    if (request.json) {
+        json_findings(check);
+    } else {
+        for (std::size_t i = 0; i < check.count; ++i) {
+            const Finding& finding = check.findings[i];
+            progress("%s: %s\n", severity_name(finding.severity), finding.message);
+        }
+        if (check.dropped > 0)
+            progress("%zu more findings not shown\n", check.dropped);
+        progress("%zu error%s, %zu warning%s\n", check.errors, check.errors == 1 ? "" : "s",
+                 check.warnings, check.warnings == 1 ? "" : "s");
     }
-    if (check.dropped > 0)
-        progress("%zu more findings not shown\n", check.dropped);
-    progress("%zu error%s, %zu warning%s\n", check.errors, check.errors == 1 ? "" : "s",
-             check.warnings, check.warnings == 1 ? "" : "s");
     return check.errors > 0 ? 1 : 0;
 }
 
-// Reads every block, listing it or feeding it to the check; yields the
-// exit status. A truncated image is a finding of the check, and otherwise
-// a message.
-int read_blocks(const Request& request) {
-    const char* path = request.path;
-    ImageBlock block;
-    for (;;) {
-        NextBlock next = next_block(reader, block);
-        switch (next) {
-        case NextBlock::block:
-            if (request.check)
-                check_block(check, block);
-            else
-                print_block(block);
-            continue;
-        case NextBlock::read_error:
-            report("Error reading image %s: %s\n", path, std::strerror(reader.error));
-            return 1;
-        case NextBlock::end:
-        case NextBlock::cut_start:
-        case NextBlock::cut_payload:
-            break;
-        }
-        if (request.check) {
-            finish_check(check, next, block);
-            return print_findings();
-        }
-        if (next == NextBlock::cut_start) {
-            report("%s is truncated: the block start at offset %" PRIu64 " has %" PRIu64
-                   " of its %zu bytes\n",
-                   path, block.offset, block.present, BLOCK_START_SIZE);
-            return 1;
-        }
-        if (next == NextBlock::cut_payload) {
-            char id[ID_TEXT_SIZE];
-            format_id(block.id, id);
-            report("%s is truncated: block %s at offset %" PRIu64 " has %" PRIu64
-                   " of its %" PRIu32 " payload bytes\n",
-                   path, id, block.offset, block.present, block.length);
-            return 1;
-        }
-        return finish_listing(path);
+// Says how a listing ended short of the image's end; yields the status.
+int report_end(const char* path, NextBlock how, const ImageBlock& block) {
+    switch (how) {
+    case NextBlock::block:
+    case NextBlock::end:
+        return 0;
+    case NextBlock::cut_start:
+        report("%s is truncated: the block start at offset %" PRIu64 " has %" PRIu64
+               " of its %zu bytes\n",
+               path, block.offset, block.present, BLOCK_START_SIZE);
+        break;
+    case NextBlock::cut_payload: {
+        char id[ID_TEXT_SIZE];
+        format_id(block.id, id);
+        report("%s is truncated: block %s at offset %" PRIu64 " has %" PRIu64 " of its %" PRIu32
+               " payload bytes\n",
+               path, id, block.offset, block.present, block.length);
+        break;
     }
+    case NextBlock::read_error:
+        report("Error reading image %s: %s\n", path, std::strerror(reader.error));
+        break;
+    }
+    return 1;
 }
 
-int inspect_image(const Request& request) {
-    const char* path = request.path;
-    std::FILE* stream = open_image(path);
-    if (stream == nullptr) {
-        report("Unable to open image %s: %s\n", path, std::strerror(errno));
-        return 1;
+// Reads every block, listing it and feeding it to the check as asked;
+// yields the exit status. With --check, a truncated image is one of the
+// findings; without, it is a message.
+int read_blocks(const Request& request) {
+    ImageBlock block;
+    NextBlock next = NextBlock::block;
+    while ((next = next_block(reader, block)) == NextBlock::block) {
+        if (request.json)
+            json_block(block);
+        else if (!request.check)
+            print_block(block);
+        if (request.check)
+            check_block(check, block);
     }
-    attach_image(reader, stream);
-    ImageHeader header = read_header(reader);
-    int status = 1;
+    if (request.json)
+        json_end(next, block);
+    int status = 0;
+    if (next == NextBlock::read_error || !request.check)
+        status = report_end(request.path, next, block);
+    if (lists(request))
+        status |= finish_listing(request, next == NextBlock::end);
+    if (request.check) {
+        if (next != NextBlock::read_error)
+            finish_check(check, next, block);
+        status |= print_findings(request);
+    }
+    return status;
+}
+
+// A file that is no UNIF image: a message, and with --json a document
+// without blocks.
+void not_an_image(const Request& request, const ImageHeader& header) {
+    const char* path = request.path;
     switch (header.result) {
     case HeaderResult::ok:
-        if (request.check) {
-            begin_check(check);
-            status = read_blocks(request);
-            break;
-        }
-        if (!begin_hashes(hasher)) {
-            report("Unable to hash the ROM data of %s: the digest library failed\n", path);
-            break;
-        }
-        reader.sink = hash_payload;
-        reader.sink_context = &hasher;
-        progress("UNIF revision %" PRIu32 "\n", header.revision);
-        progress("  offset  id      length  contents\n");
-        status = read_blocks(request);
-        end_hashes(hasher);
         break;
     case HeaderResult::too_short:
         report("%s is not a UNIF image: it is shorter than the %zu-byte header\n", path,
@@ -259,6 +270,46 @@ int inspect_image(const Request& request) {
         report("Error reading image %s: %s\n", path, std::strerror(reader.error));
         break;
     }
+    if (request.json) {
+        json_begin(path, header);
+        json_no_blocks();
+        if (request.check)
+            json_findings(check);
+        json_finish();
+    }
+}
+
+int inspect_image(const Request& request) {
+    const char* path = request.path;
+    std::FILE* stream = open_image(path);
+    if (stream == nullptr) {
+        report("Unable to open image %s: %s\n", path, std::strerror(errno));
+        return 1;
+    }
+    attach_image(reader, stream);
+    ImageHeader header = read_header(reader);
+    begin_check(check);
+    int status = 1;
+    if (header.result != HeaderResult::ok) {
+        not_an_image(request, header);
+    } else if (lists(request) && !begin_hashes(hasher)) {
+        report("Unable to hash the ROM data of %s: the digest library failed\n", path);
+    } else {
+        if (lists(request)) {
+            reader.sink = hash_payload;
+            reader.sink_context = &hasher;
+        }
+        if (request.json) {
+            json_begin(path, header);
+        } else if (!request.check) {
+            progress("UNIF revision %" PRIu32 "\n", header.revision);
+            progress("  offset  id      length  contents\n");
+        }
+        status = read_blocks(request);
+        if (request.json)
+            json_finish();
+    }
+    end_hashes(hasher);
     std::fclose(stream);
     return status;
 }
@@ -270,6 +321,8 @@ bool read_request(int argc, char** argv, Request& request) {
     for (; at < argc; ++at) {
         if (std::strcmp(argv[at], "--check") == 0 && !request.check)
             request.check = true;
+        else if (std::strcmp(argv[at], "--json") == 0 && !request.json)
+            request.json = true;
         else
             break;
     }

@@ -39,6 +39,8 @@ const std::string INFO_HELP_TAIL =
     "  READ               the text's first line\n"
     "  TVCI, MIRR, BATR   the byte and its meaning\n"
     "  PRGn, CHRn         the CRC-32 of the data\n"
+    "Then the CRC-32, MD5, SHA-1 and SHA-256 of the PRG data (the PRG blocks\n"
+    "joined in index order 0 to F), of the CHR data likewise, and of both.\n"
     "\n"
     "Options, before the image:\n"
     "  --check            instead of the listing, one line per finding on how\n"
@@ -46,6 +48,8 @@ const std::string INFO_HELP_TAIL =
     "                     image: \"error:\" when a loader refuses it or runs it\n"
     "                     wrongly, \"warning:\" when it runs but differs from\n"
     "                     what the blocks say; then a count of each\n"
+    "  --json             the listing (with --check, and the findings) as one\n"
+    "                     JSON document\n"
     "\n"
     "Exit status: 0 when the image was listed whole, 1 when it cannot be\n"
     "read, is not a UNIF image, or is truncated; with --check, 1 also when\n"
@@ -66,7 +70,7 @@ TEST(Options, HelpAndVersionAsTheFirstArgument) {
         std::string out;
     };
     const std::string pack_usage = "Syntax: unifpack <makefile>\n";
-    const std::string info_usage = "Syntax: unifinfo [--check] <image>\n";
+    const std::string info_usage = "Syntax: unifinfo [--check] [--json] <image>\n";
     const Case cases[] = {
         {Program::unifpack, {"-h"}, "unifpack", pack_usage + PACK_HELP_TAIL},
         {Program::unifpack, {"--help"}, "unifpack", pack_usage + PACK_HELP_TAIL},
@@ -233,17 +237,20 @@ TEST(Unifinfo, NoImageToRead) {
     RunOptions closed_stdout{.program = Program::unifinfo};
     closed_stdout.close_stdout = true;
     const Case cases[] = {
-        {{}, {.program = Program::unifinfo}, "Syntax: unifinfo [--check] <image>\n"},
+        {{}, {.program = Program::unifinfo}, "Syntax: unifinfo [--check] [--json] <image>\n"},
         {{}, {.program = Program::unifinfo, .argv0 = "./my info"},
-         "Syntax: ./my info [--check] <image>\n"},
-        {{}, {.program = Program::unifinfo, .argv0 = ""}, "Syntax: unifinfo [--check] <image>\n"},
+         "Syntax: ./my info [--check] [--json] <image>\n"},
+        {{}, {.program = Program::unifinfo, .argv0 = ""}, "Syntax: unifinfo [--check] [--json] <image>\n"},
         // An option asks for an image after it.
-        {{"--check"}, {.program = Program::unifinfo}, "Syntax: unifinfo [--check] <image>\n"},
+        {{"--check"}, {.program = Program::unifinfo}, "Syntax: unifinfo [--check] [--json] <image>\n"},
         // Options come before the image, once each; anything else is the image.
         {{"--check", "--check", "img"}, {.program = Program::unifinfo},
          "Unable to open image --check: No such file or directory\n"},
         {{"--check", "--help"}, {.program = Program::unifinfo},
          "Unable to open image --help: No such file or directory\n"},
+        {{"--json", "--check", "--json"}, {.program = Program::unifinfo},
+         "Unable to open image --json: No such file or directory\n"},
+        {{"--json"}, {.program = Program::unifinfo}, "Syntax: unifinfo [--check] [--json] <image>\n"},
         {{"nothing"}, {.program = Program::unifinfo},
          "Unable to open image nothing: No such file or directory\n"},
         {{"sub"}, {.program = Program::unifinfo}, "Unable to open image sub: Is a directory\n"},
