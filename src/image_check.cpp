@@ -88,6 +88,15 @@ void record(IdRecord& slot, const ImageBlock& block) {
     } else if (block.length != slot.first_length || block.crc != slot.first_crc) {
         slot.differ = true;
     }
+    if (block.length > 0) {
+        if (slot.filled == 0) {
+            slot.first_filled_length = block.length;
+            slot.first_filled_crc = block.crc;
+        } else if (block.length != slot.first_filled_length || block.crc != slot.first_filled_crc) {
+            slot.filled_differ = true;
+        }
+        ++slot.filled;
+    }
     slot.last_offset = block.offset;
     slot.last_length = block.length;
     slot.last_crc = block.crc;
@@ -132,26 +141,38 @@ struct LengthRule {
     const char* consequence;
 };
 
+// FCEUX's and Mednafen's handlers of TVCI, BATR, MIRR and CTRL read one
+// byte and go on from there, and DINF's read 204 bytes (so do Nestopia's).
+constexpr const char* OUT_OF_STEP = "so they read the rest of the image out of step";
+
 constexpr LengthRule LENGTH_RULES[] = {
-    {"TVCI", Severity::error, FCEUX | PUNES,
-     "FCEUX reads one byte and goes on inside the block, so it reads the rest of the image out "
-     "of step; puNES refuses a TVCI block of any other length"},
-    {"BATR", Severity::error, FCEUX,
-     "FCEUX reads one byte and goes on inside the block, so it reads the rest of the image out "
-     "of step"},
-    {"CTRL", Severity::error, FCEUX,
-     "FCEUX reads one byte and goes on inside the block, so it reads the rest of the image out "
-     "of step"},
-    {"DINF", Severity::error, FCEUX,
-     "FCEUX reads 204 bytes whatever the length, so it reads the rest of the image out of step"},
-    {"MIRR", Severity::warning, FCEUX,
-     "FCEUX ignores the value and uses horizontal mirroring"},
+    {"TVCI", Severity::error, FCEUX | MEDNAFEN | PUNES,
+     "FCEUX and Mednafen read one byte and go on inside the block, so they read the rest of the "
+     "image out of step, and puNES refuses a TVCI block of any other length"},
+    {"BATR", Severity::error, FCEUX | MEDNAFEN,
+     "FCEUX and Mednafen read one byte and go on from there, so they read the rest of the image "
+     "out of step (FCEUX crashes on an empty one)"},
+    {"CTRL", Severity::error, FCEUX | MEDNAFEN,
+     "FCEUX and Mednafen read one byte and go on from there, so they read the rest of the image "
+     "out of step"},
+    {"MIRR", Severity::error, MEDNAFEN,
+     "Mednafen reads one byte and goes on from there, so it reads the rest of the image out of "
+     "step (FCEUX ignores the value and uses horizontal mirroring)"},
 };
 
 void check_length(ImageCheck& check, const ImageBlock& block, const BlockInfo& kind) {
     if (kind.length == ANY_LENGTH || block.length == kind.length)
         return;
     IdText id{block.id};
+    if (is_id(&kind, "DINF") && block.length < kind.length) {
+        LoaderSet affects = FCEUX | MEDNAFEN | NESTOPIA;
+        add(check, Severity::error, affects,
+            "block DINF at offset %llu is %lu bytes long, not 204: %s read 204 bytes whatever "
+            "the length, into the blocks after it, %s; make it 204 bytes long",
+            static_cast<unsigned long long>(block.offset), static_cast<unsigned long>(block.length),
+            Names(affects).text(), OUT_OF_STEP);
+        return;
+    }
     for (const LengthRule& rule : LENGTH_RULES) {
         if (std::strcmp(rule.id, kind.id) == 0) {
             add(check, rule.severity, rule.affects,
@@ -387,6 +408,31 @@ void check_mapr_text(ImageCheck& check, const ImageBlock& block, Loader loader) 
         name, quoted, static_cast<unsigned long long>(offset), rule, fix);
 }
 
+// No CHR block: the loaders give the board CHR RAM. NROM (mapper 0) and
+// CNROM (mapper 3) boards have CHR ROM by design, so their program shows no
+// tiles that way.
+void check_chr_ram(ImageCheck& check) {
+    for (const IdRecord& slot : check.chr)
+        if (slot.count > 0)
+            return;
+    std::string_view board(reinterpret_cast<const char*>(check.last_mapr.text),
+                           check.last_mapr.text_size);
+    const BoardRow* row = check.last_mapr.kind != nullptr ? best_spelling(board) : nullptr;
+    bool chr_rom = row != nullptr && (row->mapper == 0 || row->mapper == 3);
+    if (chr_rom)
+        add(check, Severity::error, ALL_LOADERS,
+            "no CHR block, and board %s (mapper %d) has CHR ROM: %s give it 8 KiB of CHR RAM "
+            "instead (Mednafen fills it with $FF, the others with zeros), so it shows no tiles; "
+            "add CHR0 with the tiles",
+            row->name, row->mapper, Names(ALL_LOADERS).text());
+    else
+        add(check, Severity::warning, ALL_LOADERS,
+            "no CHR block: %s give the board 8 KiB of CHR RAM (Mednafen fills it with $FF, the "
+            "others with zeros), so the program must write every tile it shows; if the board "
+            "has CHR ROM, add CHR0 with the tiles",
+            Names(ALL_LOADERS).text());
+}
+
 void check_board(ImageCheck& check) {
     if (check.first_mapr.kind == nullptr) {
         add(check, Severity::error, ALL_LOADERS,
@@ -423,13 +469,15 @@ void check_split(ImageCheck& check, const ChipKind& chip) {
     std::string_view board(reinterpret_cast<const char*>(check.last_mapr.text),
                            check.last_mapr.text_size);
     bool prg = chip.letters[0] == 'P';
+    // A program without its vectors does not run; tiles not shown leave the
+    // program running.
     if (indexes > 1 && !(prg && is_multi_chip_board(board))) {
-        add(check, Severity::error, FCEUX | MEDNAFEN,
+        add(check, prg ? Severity::error : Severity::warning, FCEUX | MEDNAFEN,
             "%s is split across %d blocks (%s): FCEUX and Mednafen take each block as a chip of "
             "its own, and most boards use chip 0 only, so %s; put the whole %s in %s0 (Nestopia, "
             "Mesen2 and puNES join the blocks)",
             chip.letters, indexes, list,
-            prg ? "they run the wrong program or none" : "the data after chip 0 is never shown",
+            prg ? "they run the wrong program or none" : "the tiles in the other blocks are not shown",
             chip.letters, chip.letters);
     }
     if (chip.out_of_order) {
@@ -442,41 +490,60 @@ void check_split(ImageCheck& check, const ChipKind& chip) {
 
 void check_duplicates(ImageCheck& check, const IdRecord& slot, const BlockInfo& kind,
                       const unsigned char id[BLOCK_ID_SIZE]) {
-    if (slot.count < 2)
+    if (slot.count < 2 || !slot.differ)
         return;
     IdText text{id};
-    bool chip = is_id(&kind, "PRG") || is_id(&kind, "CHR");
-    if (!slot.differ) {
-        if (chip)
-            add(check, Severity::error, PUNES,
-                "%lu copies of block %s (the first at offset %llu): puNES joins them all into "
-                "one chip; keep one",
-                static_cast<unsigned long>(slot.count), text.text(),
-                static_cast<unsigned long long>(slot.first_offset));
-        return;
-    }
     LoaderSet readers = readers_of(kind);
     if (loader_count(readers) < 2)
         return;
-    const char* how = "Nestopia takes the first, FCEUX, Mednafen, Mesen2 and puNES the last";
-    if (chip)
-        how = "Nestopia takes the first, FCEUX, Mednafen and Mesen2 the last, puNES joins them "
-              "all";
-    else if (is_id(&kind, "NAME"))
-        how = "FCEUX, Mednafen and Nestopia take the first, puNES the last";
-    bool runs_wrongly = chip || is_id(&kind, "MAPR") || is_id(&kind, "MIRR");
-    add(check, runs_wrongly ? Severity::error : Severity::warning, readers,
-        "%lu %s blocks that differ (the first at offset %llu, the last at %llu): %s; keep one",
+    // The board name each loader takes is checked on its own.
+    bool board = is_id(&kind, "MAPR");
+    const char* how = is_id(&kind, "NAME")
+                          ? "FCEUX, Mednafen and Nestopia take the first, puNES the last"
+                          : "Nestopia takes the first, FCEUX, Mednafen, Mesen2 and puNES the last";
+    add(check, Severity::warning, readers,
+        "%lu %s blocks that differ (the first at offset %llu, the last at %llu): %s%s; keep one",
         static_cast<unsigned long>(slot.count), text.text(),
         static_cast<unsigned long long>(slot.first_offset),
-        static_cast<unsigned long long>(slot.last_offset), how);
+        static_cast<unsigned long long>(slot.last_offset), how,
+        board ? " (each one's board name is checked on its own)" : "");
+}
+
+// PRGn and CHRn of one index more than once. FCEUX, Mednafen and Mesen2
+// take the last block, Nestopia the first with data, puNES joins them all.
+void check_chip_duplicates(ImageCheck& check, const IdRecord& slot,
+                           const unsigned char id[BLOCK_ID_SIZE]) {
+    if (slot.count < 2)
+        return;
+    IdText text{id};
+    unsigned long count = slot.count;
+    auto first = static_cast<unsigned long long>(slot.first_offset);
+    if (slot.filled_differ) {
+        add(check, Severity::error, ALL_LOADERS,
+            "%lu %s blocks that differ (the first at offset %llu, the last at %llu): Nestopia "
+            "takes the first with data, FCEUX, Mednafen and Mesen2 the last, puNES joins them "
+            "all, so at most one of them runs what was meant; keep one",
+            count, text.text(), first, static_cast<unsigned long long>(slot.last_offset));
+    } else if (slot.last_length == 0 && slot.filled > 0) {
+        LoaderSet affects = FCEUX | MEDNAFEN | MESEN2;
+        add(check, Severity::error, affects,
+            "%lu %s blocks, the last of them empty (at offset %llu): %s take the last, and have "
+            "no data for the chip; leave the empty one out",
+            count, text.text(), static_cast<unsigned long long>(slot.last_offset),
+            Names(affects).text());
+    } else if (slot.filled > 1) {
+        add(check, Severity::error, PUNES,
+            "%lu copies of block %s (the first at offset %llu): puNES joins them all into one "
+            "chip; keep one",
+            count, text.text(), first);
+    }
 }
 
 void check_sizes(ImageCheck& check, const ChipKind& chip) {
     bool prg = chip.letters[0] == 'P';
     bool any_data = false;
     for (int index = 0; index < 256; ++index)
-        any_data = any_data || chip.records[index].last_length > 0;
+        any_data = any_data || chip.records[index].filled > 0;
     std::uint64_t joined = 0;  // Nestopia's: the first block of each index 0-9, A-F
     for (int index = 0; index < 256; ++index) {
         const IdRecord& slot = chip.records[index];
@@ -485,7 +552,7 @@ void check_sizes(ImageCheck& check, const ChipKind& chip) {
         if (slot.count == 0 || (slot.last_length == 0 && any_data))
             continue;
         if ((index >= '0' && index <= '9') || (index >= 'A' && index <= 'F'))
-            joined += slot.first_length;
+            joined += slot.first_filled_length;
         // FCEUX and Mednafen: the last block of each index they take.
         std::uint32_t size = slot.last_length;
         if (index < '0' || index > '?' || (is_power_of_two(size) && size >= chip.minimum))
@@ -605,19 +672,31 @@ void check_block(ImageCheck& check, const ImageBlock& block) {
 
 void finish_check(ImageCheck& check, NextBlock how, const ImageBlock& block) {
     if (how == NextBlock::cut_payload) {
+        // The loaders that read such a block stop at the end of the file;
+        // those that skip it do not notice.
         IdText id{block.id};
-        add(check, Severity::error, ALL_LOADERS,
-            "the image ends inside block %s at offset %llu, with %llu of its %lu payload bytes: "
-            "%s refuse it or read it cut short; pack it again",
-            id.text(), static_cast<unsigned long long>(block.offset),
-            static_cast<unsigned long long>(block.present), static_cast<unsigned long>(block.length),
-            Names(ALL_LOADERS).text());
+        LoaderSet affects = block.kind != nullptr ? readers_of(*block.kind) : 0;
+        if (affects != 0)
+            add(check, Severity::error, affects,
+                "the image ends inside block %s at offset %llu, with %llu of its %lu payload "
+                "bytes: %s refuse it; pack it again",
+                id.text(), static_cast<unsigned long long>(block.offset),
+                static_cast<unsigned long long>(block.present),
+                static_cast<unsigned long>(block.length), Names(affects).text());
+        else
+            add(check, Severity::warning, 0,
+                "the image ends inside block %s at offset %llu, with %llu of its %lu payload "
+                "bytes, which the loaders skip; pack it again",
+                id.text(), static_cast<unsigned long long>(block.offset),
+                static_cast<unsigned long long>(block.present),
+                static_cast<unsigned long>(block.length));
     } else if (how == NextBlock::cut_start) {
-        add(check, Severity::warning, 0,
+        LoaderSet affects = FCEUX | MEDNAFEN | NESTOPIA;
+        add(check, Severity::error, affects,
             "the last %llu bytes, at offset %llu, are too few for a block (8 bytes at least): "
-            "the loaders stop reading there; remove them",
+            "%s refuse the image as cut short; remove them",
             static_cast<unsigned long long>(block.present),
-            static_cast<unsigned long long>(block.offset));
+            static_cast<unsigned long long>(block.offset), Names(affects).text());
     }
     check_board(check);
     // A PRG block cut short is there all the same.
@@ -629,6 +708,15 @@ void finish_check(ImageCheck& check, NextBlock how, const ImageBlock& block) {
     else if (check.first_prg_empty)
         add(check, Severity::error, PUNES,
             "the first PRG block is empty, which puNES refuses; leave it out");
+    // FCEUX and Mednafen number chips by the index byte; chip 0 is PRG0.
+    bool chips_taken = false;
+    for (int index = '1'; index <= '?'; ++index)
+        chips_taken = chips_taken || check.prg[index].filled > 0;
+    if (chips_taken && check.prg['0'].filled == 0)
+        add(check, Severity::error, FCEUX | MEDNAFEN,
+            "no PRG0 block with data: Mednafen refuses the image (it needs PRG0), and FCEUX's "
+            "boards map chip 0 first, so they run no program; put the program in PRG0");
+    check_chr_ram(check);
     const ChipKind prg{"PRG", check.prg, PRG_CHIP_MINIMUM, check.prg_out_of_order};
     const ChipKind chr{"CHR", check.chr, CHR_CHIP_MINIMUM, check.chr_out_of_order};
     check_split(check, prg);
@@ -644,7 +732,7 @@ void finish_check(ImageCheck& check, NextBlock how, const ImageBlock& block) {
     for (const ChipKind& chip : {prg, chr}) {
         for (int index = 0; index < 256; ++index) {
             ChipId id(chip.letters, index);
-            check_duplicates(check, chip.records[index], *block_for_id(id.id()), id.id());
+            check_chip_duplicates(check, chip.records[index], id.id());
         }
     }
     check_checksums(check, check.pck, check.prg, "PCK", "PRG");

@@ -37,6 +37,12 @@ struct IdRecord {
     std::uint32_t last_crc = 0;
     unsigned char last_head[4] = {};
     bool differ = false;  // a later block's payload differs from the first
+    // The blocks with a payload: Nestopia passes over empty PRG and CHR
+    // blocks, and takes the first of the others.
+    std::uint32_t filled = 0;
+    std::uint32_t first_filled_length = 0;
+    std::uint32_t first_filled_crc = 0;
+    bool filled_differ = false;  // a later one differs from the first
 };
 
 constexpr std::size_t KNOWN_ID_LIMIT = 16;  // rows of the table of block kinds
