@@ -50,7 +50,9 @@ constexpr char HELP_TAIL[] =
     "As the first argument instead of a makefile:\n"
     "  -h, --help         print this help\n"
     "  --version          print the version\n"
-    "See unifpack(1) for the whole makefile format and every message.\n";
+    "See unifpack(1) for the whole makefile format and every message.\n"
+    "Then check the image with unifinfo --check IMAGE: it tells which\n"
+    "emulators will refuse it or run it other than its blocks say.\n";
 
 // The keys of the help, one line for each kind of value a directive takes.
 void print_help_keys() {

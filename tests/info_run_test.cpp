@@ -30,7 +30,9 @@ const std::string PACK_HELP_TAIL =
     "As the first argument instead of a makefile:\n"
     "  -h, --help         print this help\n"
     "  --version          print the version\n"
-    "See unifpack(1) for the whole makefile format and every message.\n";
+    "See unifpack(1) for the whole makefile format and every message.\n"
+    "Then check the image with unifinfo --check IMAGE: it tells which\n"
+    "emulators will refuse it or run it other than its blocks say.\n";
 
 const std::string INFO_HELP_TAIL =
     "Lists a UNIF cartridge image: its revision, then one line per block with\n"
