@@ -22,6 +22,8 @@ constexpr std::uint32_t MEDNAFEN_BLOCK_LIMIT = std::uint32_t{512} * 1024 * 1024;
 // FCEUX and Mednafen pad each chip to a power of two of at least this.
 constexpr std::uint32_t PRG_CHIP_MINIMUM = 2048;
 constexpr std::uint32_t CHR_CHIP_MINIMUM = 8192;
+// The index byte of chip 0.
+constexpr std::size_t FIRST_INDEX = '0';
 
 // The loader names of a set, for a message.
 class Names {
@@ -99,6 +101,7 @@ void record(IdRecord& slot, const ImageBlock& block) {
     }
     slot.last_offset = block.offset;
     slot.last_length = block.length;
+    slot.last_blank = block.blank;
     slot.last_crc = block.crc;
     std::memcpy(slot.last_head, block.head, sizeof slot.last_head);
     ++slot.count;
@@ -164,11 +167,12 @@ void check_length(ImageCheck& check, const ImageBlock& block, const BlockInfo& k
     if (kind.length == ANY_LENGTH || block.length == kind.length)
         return;
     IdText id{block.id};
-    if (is_id(&kind, "DINF") && block.length < kind.length) {
-        LoaderSet affects = FCEUX | MEDNAFEN | NESTOPIA;
+    if (is_id(&kind, "DINF")) {
+        // Nestopia skips a longer DINF by its length.
+        LoaderSet affects = FCEUX | MEDNAFEN | (block.length < kind.length ? NESTOPIA : 0);
         add(check, Severity::error, affects,
             "block DINF at offset %llu is %lu bytes long, not 204: %s read 204 bytes whatever "
-            "the length, into the blocks after it, %s; make it 204 bytes long",
+            "the length, %s; make it 204 bytes long",
             static_cast<unsigned long long>(block.offset), static_cast<unsigned long>(block.length),
             Names(affects).text(), OUT_OF_STEP);
         return;
@@ -469,15 +473,21 @@ void check_split(ImageCheck& check, const ChipKind& chip) {
     std::string_view board(reinterpret_cast<const char*>(check.last_mapr.text),
                            check.last_mapr.text_size);
     bool prg = chip.letters[0] == 'P';
-    // A program without its vectors does not run; tiles not shown leave the
-    // program running.
+    // A program without its vectors does not run; tiles not shown are a
+    // wrong picture, unless the chips past chip 0 are blank.
+    bool shown_lost = false;
+    for (int index = 0; index < 256; ++index)
+        shown_lost = shown_lost || (index != '0' && chip.records[index].filled > 0 &&
+                                    !chip.records[index].last_blank);
     if (indexes > 1 && !(prg && is_multi_chip_board(board))) {
-        add(check, prg ? Severity::error : Severity::warning, FCEUX | MEDNAFEN,
+        add(check, prg || shown_lost ? Severity::error : Severity::warning, FCEUX | MEDNAFEN,
             "%s is split across %d blocks (%s): FCEUX and Mednafen take each block as a chip of "
             "its own, and most boards use chip 0 only, so %s; put the whole %s in %s0 (Nestopia, "
             "Mesen2 and puNES join the blocks)",
             chip.letters, indexes, list,
-            prg ? "they run the wrong program or none" : "the tiles in the other blocks are not shown",
+            prg            ? "they run the wrong program or none"
+            : shown_lost ? "they do not show the tiles of the others"
+                         : "they do not show the others (blank here)",
             chip.letters, chip.letters);
     }
     if (chip.out_of_order) {
@@ -660,12 +670,20 @@ void check_block(ImageCheck& check, const ImageBlock& block) {
         add(check, Severity::error, MEDNAFEN,
             "block %s at offset %llu is over 512 MiB, which Mednafen refuses", kind->id,
             static_cast<unsigned long long>(block.offset));
-    if (is_id(kind, "NAME") && !(block.text_ended && block.text_end + 1 == block.length))
-        add(check, Severity::error, FCEUX,
-            "block NAME at offset %llu does not end with the zero byte that ends its text: FCEUX "
-            "reads NAME up to a zero byte whatever its length, so it reads the rest of the image "
-            "out of step; end the text with one zero byte, as the block's last byte",
-            static_cast<unsigned long long>(block.offset));
+    if (is_id(kind, "NAME") && !(block.text_ended && block.text_end + 1 == block.length)) {
+        // Nestopia reads the first NAME on past its end when it has no zero
+        // byte; Mednafen reads NAME by its length.
+        bool first = row < KNOWN_ID_LIMIT && check.known[row].count == 1;
+        LoaderSet affects = FCEUX | (first && !block.text_ended ? NESTOPIA : 0);
+        add(check, Severity::error, affects,
+            "block NAME at offset %llu does not end with the zero byte that ends its text: %s "
+            "read%s NAME up to a zero byte whatever its length, so %s; end the text with one "
+            "zero byte, as the block's last byte",
+            static_cast<unsigned long long>(block.offset), Names(affects).text(),
+            affects == FCEUX ? "s" : "",
+            affects == FCEUX ? "it reads the rest of the image out of step"
+                             : "they read the rest of the image out of step");
+    }
     if (kind->payload == Payload::byte)
         check_byte_value(check, block, *kind);
 }
@@ -712,7 +730,7 @@ void finish_check(ImageCheck& check, NextBlock how, const ImageBlock& block) {
     bool chips_taken = false;
     for (int index = '1'; index <= '?'; ++index)
         chips_taken = chips_taken || check.prg[index].filled > 0;
-    if (chips_taken && check.prg['0'].filled == 0)
+    if (chips_taken && check.prg[FIRST_INDEX].filled == 0)
         add(check, Severity::error, FCEUX | MEDNAFEN,
             "no PRG0 block with data: Mednafen refuses the image (it needs PRG0), and FCEUX's "
             "boards map chip 0 first, so they run no program; put the program in PRG0");

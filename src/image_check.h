@@ -43,6 +43,7 @@ struct IdRecord {
     std::uint32_t first_filled_length = 0;
     std::uint32_t first_filled_crc = 0;
     bool filled_differ = false;  // a later one differs from the first
+    bool last_blank = true;      // the last block holds only zero bytes
 };
 
 constexpr std::size_t KNOWN_ID_LIMIT = 16;  // rows of the table of block kinds

@@ -113,6 +113,9 @@ void take_payload(ImageBlock& block, const unsigned char* data, std::size_t size
             block.byte = data[0];
         break;
     case View::checksum:
+        for (std::size_t i = 0; i < size && block.blank; ++i)
+            block.blank = data[i] == 0;
+        break;
     case View::none:
         break;
     }

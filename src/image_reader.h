@@ -77,6 +77,8 @@ struct ImageBlock {
     // there) and the CRC-32 of the payload bytes read.
     unsigned char head[4] = {};
     std::uint32_t crc = 0;
+    // checksum: no byte of the payload read is other than zero.
+    bool blank = true;
 };
 
 enum class NextBlock {

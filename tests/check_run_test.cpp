@@ -80,10 +80,10 @@ TEST(Check, FindingsOfEachImage) {
          mapr("NES-NROM-256") + block("PRG0", prg) + block("PRG1", prg) +
              block("CHR0", chr.substr(0, 4096)) + block("CHR1", chr.substr(0, 4096)),
          "error: PRG is split across 2 blocks (PRG0, PRG1): FCEUX and Mednafen take each block as a chip of its own, and most boards use chip 0 only, so they run the wrong program or none; put the whole PRG in PRG0 (Nestopia, Mesen2 and puNES join the blocks)\n"
-         "warning: CHR is split across 2 blocks (CHR0, CHR1): FCEUX and Mednafen take each block as a chip of its own, and most boards use chip 0 only, so the tiles in the other blocks are not shown; put the whole CHR in CHR0 (Nestopia, Mesen2 and puNES join the blocks)\n"
+         "error: CHR is split across 2 blocks (CHR0, CHR1): FCEUX and Mednafen take each block as a chip of its own, and most boards use chip 0 only, so they do not show the tiles of the others; put the whole CHR in CHR0 (Nestopia, Mesen2 and puNES join the blocks)\n"
          "warning: block CHR0 is 4096 bytes: FCEUX and Mednafen pad each CHR chip with $FF to a power of two of at least 8 KiB (8192 bytes), so their CRC of the chip is not the block's; make it a power of two\n"
          "warning: block CHR1 is 4096 bytes: FCEUX and Mednafen pad each CHR chip with $FF to a power of two of at least 8 KiB (8192 bytes), so their CRC of the chip is not the block's; make it a power of two\n"
-         "1 error, 3 warnings\n",
+         "2 errors, 2 warnings\n",
          1},
         {"duplicate blocks",
          mapr("NES-NROM-128") + mapr("NES-UNROM") + block("PRG0", prg) +
@@ -120,9 +120,9 @@ TEST(Check, FindingsOfEachImage) {
          mapr("NES-NROM-128") + block("DINF", std::string(100, '\0')) + block("TVCI", std::string(2, '\0')) +
              block("NAME", "abc") + block("VROR", "") + block("PRG0", prg) +
              block("CHR0", chr),
-         "error: block DINF at offset 53 is 100 bytes long, not 204: FCEUX, Mednafen and Nestopia read 204 bytes whatever the length, into the blocks after it, so they read the rest of the image out of step; make it 204 bytes long\n"
+         "error: block DINF at offset 53 is 100 bytes long, not 204: FCEUX, Mednafen and Nestopia read 204 bytes whatever the length, so they read the rest of the image out of step; make it 204 bytes long\n"
          "error: block TVCI at offset 161 is 2 bytes long, not 1: FCEUX and Mednafen read one byte and go on inside the block, so they read the rest of the image out of step, and puNES refuses a TVCI block of any other length; make it 1 byte long\n"
-         "error: block NAME at offset 171 does not end with the zero byte that ends its text: FCEUX reads NAME up to a zero byte whatever its length, so it reads the rest of the image out of step; end the text with one zero byte, as the block's last byte\n"
+         "error: block NAME at offset 171 does not end with the zero byte that ends its text: FCEUX and Nestopia read NAME up to a zero byte whatever its length, so they read the rest of the image out of step; end the text with one zero byte, as the block's last byte\n"
          "warning: block VROR at offset 182 is 0 bytes long, not 1 as the format says (no loader is known to depend on it); make it 1 byte long\n"
          "3 errors, 1 warning\n",
          1},
@@ -171,10 +171,18 @@ TEST(Check, FindingsOfEachImage) {
         {"DINF longer and BATR shorter than the format says",
          mapr("NES-NROM-128") + block("DINF", std::string(220, '\0')) + block("BATR", "") +
              block("PRG0", prg) + block("CHR0", chr),
-         "warning: block DINF at offset 53 is 220 bytes long, not 204 as the format says (no loader is known to depend on it); make it 204 bytes long\n"
+         "error: block DINF at offset 53 is 220 bytes long, not 204: FCEUX and Mednafen read 204 bytes whatever the length, so they read the rest of the image out of step; make it 204 bytes long\n"
          "error: block BATR at offset 281 is 0 bytes long, not 1: FCEUX and Mednafen read one byte and go on from there, so they read the rest of the image out of step (FCEUX crashes on an empty one); make it 1 byte long\n"
-         "1 error, 1 warning\n",
+         "2 errors, 0 warnings\n",
          1},
+        {"CHR split, the second chip blank",
+         mapr("NES-NROM-128") + block("PRG0", prg) + block("CHR0", chr.substr(0, 4096)) +
+             block("CHR1", std::string(4096, '\0')),
+         "warning: CHR is split across 2 blocks (CHR0, CHR1): FCEUX and Mednafen take each block as a chip of its own, and most boards use chip 0 only, so they do not show the others (blank here); put the whole CHR in CHR0 (Nestopia, Mesen2 and puNES join the blocks)\n"
+         "warning: block CHR0 is 4096 bytes: FCEUX and Mednafen pad each CHR chip with $FF to a power of two of at least 8 KiB (8192 bytes), so their CRC of the chip is not the block's; make it a power of two\n"
+         "warning: block CHR1 is 4096 bytes: FCEUX and Mednafen pad each CHR chip with $FF to a power of two of at least 8 KiB (8192 bytes), so their CRC of the chip is not the block's; make it a power of two\n"
+         "0 errors, 3 warnings\n",
+         0},
     };
     for (const Case& c : cases) {
         ScratchDir dir;

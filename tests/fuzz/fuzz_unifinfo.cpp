@@ -111,31 +111,6 @@ bool names_a_loader(const std::string& line) {
     return false;
 }
 
-int lowest_free_descriptor() {
-    int fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
-    FUZZ_CHECK(fd >= 0, "opening /dev/null");
-    close(fd);
-    return fd;
-}
-
-class Captured {
-public:
-    Captured() : stream_(open_memstream(&data_, &size_)) { FUZZ_CHECK(stream_ != nullptr, "open_memstream"); }
-    ~Captured() { std::free(data_); }
-    Captured(const Captured&) = delete;
-    Captured& operator=(const Captured&) = delete;
-    std::FILE* stream() { return stream_; }
-    std::string close() {
-        std::fclose(stream_);
-        return std::string(data_, size_);
-    }
-
-private:
-    char* data_ = nullptr;
-    std::size_t size_ = 0;
-    std::FILE* stream_;
-};
-
 struct Run {
     int status;
     std::string out;
