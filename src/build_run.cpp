@@ -31,18 +31,18 @@ const BlockKind* find_kind(const char* key) {
     return nullptr;
 }
 
-// What `-h` and `--help` print after the usage line.
-constexpr char HELP_SUMMARY[] =
+// What `-h` and `--help` print after the usage line: this, the keys, then
+// HELP_TAIL.
+constexpr char HELP_HEAD[] =
     "Packs a UNIF cartridge image (NES) from a plain-text makefile.\n"
     "\n"
     "The makefile, one item a line, each line ending in LF (or CR LF):\n"
     "  TALVORIN           line 1, exactly\n"
     "  IMAGE              line 2, the name of the image to create\n"
     "  KEY VALUE          every further line, a directive: one block each\n"
-    "Keys (case-sensitive):\n"
-    "  MAPR, NAME         the value as text: board name, cartridge name\n"
-    "  TVCI, MIRR, BATR   one byte: the value's decimal number modulo 256\n"
-    "  PRGn, CHRn, READ   the bytes of the data file the value names\n"
+    "Keys (case-sensitive):\n";
+
+constexpr char HELP_TAIL[] =
     "The image and data-file names are taken relative to the makefile path\n"
     "up to its last backslash. A directive with any other key is skipped.\n"
     "\n"
@@ -51,7 +51,34 @@ constexpr char HELP_SUMMARY[] =
     "As the first argument instead of a makefile:\n"
     "  -h, --help         print this help\n"
     "  --version          print the version\n"
-    "See unifpack(1) for the whole makefile format and every message.\n";
+    "See unifpack(1) for the whole makefile format and every message.\n"
+    "Then check the image with unifinfo --check IMAGE: it tells which\n"
+    "emulators will refuse it or run it other than its blocks say.\n";
+
+// The keys of the help, one line for each kind of value a directive takes.
+void print_help_keys() {
+    print_help_names([](const BlockInfo& block) {
+        return block.key != KeyMatch::none && block.payload == Payload::text;
+    });
+    progress("the value as text");
+    const char* separator = ": ";
+    for (const BlockInfo& block : UNIF_BLOCKS) {
+        if (block.key != KeyMatch::none && block.payload == Payload::text) {
+            progress("%s%s", separator, block.what);
+            separator = ", ";
+        }
+    }
+    progress("\n");
+    print_help_names([](const BlockInfo& block) {
+        return block.key != KeyMatch::none && block.payload == Payload::byte;
+    });
+    progress("one byte: the value's decimal number modulo 256\n");
+    print_help_names([](const BlockInfo& block) {
+        return block.key != KeyMatch::none &&
+               (block.payload == Payload::file || block.payload == Payload::file_text);
+    });
+    progress("the bytes of the data file the value names\n");
+}
 
 // A descriptor 0, 1 or 2 that is closed at start would be handed to the
 // first file opened, and messages would then land in the image: give each
@@ -121,7 +148,9 @@ int build_run(int argc, char** argv) {
     case Option::none:
         break;
     case Option::help:
-        progress("Syntax: %s <makefile>\n%s", name, HELP_SUMMARY);
+        progress("Syntax: %s <makefile>\n%s", name, HELP_HEAD);
+        print_help_keys();
+        progress("%s", HELP_TAIL);
         return 0;
     case Option::version:
         progress("unifpack %s\n", UNIFPACK_VERSION);

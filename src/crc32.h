@@ -1,6 +1,6 @@
-// CRC-32 as zlib and PNG compute it: reflected polynomial 0xEDB88320,
-// register started at all ones and complemented at the end. The CRC-32 of
-// the ASCII text "123456789" is 0xCBF43926.
+// CRC-32 as zlib and PNG compute it (zlib's own crc32): reflected
+// polynomial 0xEDB88320, register started at all ones and complemented at
+// the end. The CRC-32 of the ASCII text "123456789" is 0xCBF43926.
 #pragma once
 
 #include <cstddef>

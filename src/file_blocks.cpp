@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "messages.h"
+#include "unif_blocks.h"
 
 namespace {
 
@@ -17,13 +18,15 @@ namespace {
 constexpr std::size_t COPY_BUFFER_SIZE = std::size_t{128} * 1024;
 unsigned char copy_buffer[COPY_BUFFER_SIZE];
 
+// READ stores its file's bytes and a zero byte, PRGn and CHRn the bytes.
 bool is_read_me(const char* key) {
-    return std::strncmp(key, "READ", 4) == 0;
+    const BlockInfo* block = block_for_key(key);
+    return block != nullptr && block->payload == Payload::file_text;
 }
 
 bool claims_file(const char* key) {
-    return is_read_me(key) || std::strncmp(key, "PRG", 3) == 0 ||
-           std::strncmp(key, "CHR", 3) == 0;
+    const BlockInfo* block = block_for_key(key);
+    return block != nullptr && (block->payload == Payload::file || block->payload == Payload::file_text);
 }
 
 // Opens a data file: only a regular file that is not the image itself.

@@ -76,12 +76,17 @@ void take_text(ImageBlock& block, const unsigned char* data, std::size_t size,
         unsigned char c = data[i];
         if (c == 0) {
             block.text_ended = true;
+            block.text_end = block.present + i;
         } else if (block.text_cut ||
                    (block.text_full && !(is_utf8_continuation(c) && inside_utf8_sequence(block)))) {
             // More text than is kept: what is left matters only for the
             // zero byte, which memchr finds faster.
             block.text_cut = true;
-            block.text_ended = std::memchr(data + i, 0, size - i) != nullptr;
+            const void* zero = std::memchr(data + i, 0, size - i);
+            block.text_ended = zero != nullptr;
+            if (zero != nullptr)
+                block.text_end = block.present + static_cast<std::uint64_t>(
+                                                     static_cast<const unsigned char*>(zero) - data);
             return;
         } else {
             block.text[block.text_size++] = c;
@@ -91,31 +96,33 @@ void take_text(ImageBlock& block, const unsigned char* data, std::size_t size,
     }
 }
 
+View view_of(const ImageBlock& block) {
+    return block.kind != nullptr ? block.kind->view : View::none;
+}
+
 void take_payload(ImageBlock& block, const unsigned char* data, std::size_t size) {
-    switch (block.view) {
-    case BlockView::text:
+    switch (view_of(block)) {
+    case View::text:
         take_text(block, data, size, TEXT_VIEW_LIMIT, false);
         break;
-    case BlockView::read_me:
+    case View::first_line:
         take_text(block, data, size, READ_ME_VIEW_LIMIT, true);
         break;
-    case BlockView::tv_system:
-    case BlockView::mirroring:
-    case BlockView::battery:
+    case View::byte:
         if (block.present == 0 && size > 0)
             block.byte = data[0];
         break;
-    case BlockView::checksum:
-        block.crc = crc32_update(block.crc, data, size);
+    case View::checksum:
+        for (std::size_t i = 0; i < size && block.blank; ++i)
+            block.blank = data[i] == 0;
         break;
-    case BlockView::other:
+    case View::none:
         break;
     }
+    for (std::size_t i = 0; i < size && block.present + i < sizeof block.head; ++i)
+        block.head[block.present + i] = data[i];
+    block.crc = crc32_update(block.crc, data, size);
     block.present += size;
-}
-
-bool id_is(const unsigned char id[BLOCK_ID_SIZE], const char* name, std::size_t size) {
-    return std::memcmp(id, name, size) == 0;
 }
 
 // Appends to a fixed buffer, never past its end; the text in it always
@@ -154,31 +161,6 @@ private:
     std::size_t size;
     std::size_t used = 0;
 };
-
-const char* tv_system_name(unsigned char byte) {
-    switch (byte) {
-    case 0: return "NTSC";
-    case 1: return "PAL";
-    case 2: return "NTSC or PAL";
-    default: return "unknown";
-    }
-}
-
-const char* mirroring_name(unsigned char byte) {
-    switch (byte) {
-    case 0: return "horizontal";
-    case 1: return "vertical";
-    case 2: return "single-screen at $2000";
-    case 3: return "single-screen at $2400";
-    case 4: return "four-screen";
-    case 5: return "controlled by the mapper";
-    default: return "unknown";
-    }
-}
-
-const char* battery_name(unsigned char byte) {
-    return byte == 0 ? "none" : "battery-backed";
-}
 
 // The length of the well-formed UTF-8 sequence that the `size` bytes at
 // `text` begin with, or 0 when they begin with none: a byte that leads no
@@ -265,21 +247,25 @@ void put_text(Out& out, const ImageBlock& block) {
         out.put(" (no zero byte)");
 }
 
-void put_byte(Out& out, const ImageBlock& block, const char* meaning) {
+void put_byte(Out& out, const ImageBlock& block) {
     if (block.length == 0) {
         out.put("(empty)");
         return;
     }
     out.put_decimal(block.byte);
-    out.put(" (");
-    out.put(meaning);
-    out.put(')');
+    if (const char* meaning = byte_meaning(*block.kind, block.byte)) {
+        out.put(" (");
+        out.put(meaning);
+        out.put(')');
+    }
 }
 
 }  // namespace
 
 void attach_image(ImageReader& reader, std::FILE* stream) {
     reader.stream = stream;
+    reader.sink = nullptr;
+    reader.sink_context = nullptr;
     reader.start = reader.end = 0;
     reader.offset = 0;
     reader.at_end = false;
@@ -299,22 +285,6 @@ ImageHeader read_header(ImageReader& reader) {
     return header;
 }
 
-BlockView view_of(const unsigned char id[BLOCK_ID_SIZE]) {
-    if (id_is(id, "MAPR", 4) || id_is(id, "NAME", 4))
-        return BlockView::text;
-    if (id_is(id, "READ", 4))
-        return BlockView::read_me;
-    if (id_is(id, "TVCI", 4))
-        return BlockView::tv_system;
-    if (id_is(id, "MIRR", 4))
-        return BlockView::mirroring;
-    if (id_is(id, "BATR", 4))
-        return BlockView::battery;
-    if (id_is(id, "PRG", 3) || id_is(id, "CHR", 3))
-        return BlockView::checksum;
-    return BlockView::other;
-}
-
 NextBlock next_block(ImageReader& reader, ImageBlock& block) {
     block = ImageBlock{};
     block.offset = reader.offset;
@@ -332,12 +302,16 @@ NextBlock next_block(ImageReader& reader, ImageBlock& block) {
     }
     std::memcpy(block.id, start, BLOCK_ID_SIZE);
     block.length = le32(start + BLOCK_ID_SIZE);
-    block.view = view_of(block.id);
+    block.kind = block_for_id(block.id);
+    if (reader.sink != nullptr)
+        reader.sink(reader.sink_context, block, nullptr, 0);
     while (block.present < block.length) {
         std::size_t chunk = static_cast<std::size_t>(
             std::min<std::uint64_t>(available(reader), block.length - block.present));
         if (chunk == 0)
             return reader.error != 0 ? NextBlock::read_error : NextBlock::cut_payload;
+        if (reader.sink != nullptr)
+            reader.sink(reader.sink_context, block, reader.buffer + reader.start, chunk);
         take_payload(block, reader.buffer + reader.start, chunk);
         advance(reader, chunk);
     }
@@ -363,25 +337,19 @@ void format_id(const unsigned char id[BLOCK_ID_SIZE], char (&out)[ID_TEXT_SIZE])
 
 void format_contents(const ImageBlock& block, char (&out)[CONTENTS_SIZE]) {
     Out text{out, sizeof out};
-    switch (block.view) {
-    case BlockView::text:
-    case BlockView::read_me:
+    switch (view_of(block)) {
+    case View::text:
+    case View::first_line:
         put_text(text, block);
         break;
-    case BlockView::tv_system:
-        put_byte(text, block, tv_system_name(block.byte));
+    case View::byte:
+        put_byte(text, block);
         break;
-    case BlockView::mirroring:
-        put_byte(text, block, mirroring_name(block.byte));
-        break;
-    case BlockView::battery:
-        put_byte(text, block, battery_name(block.byte));
-        break;
-    case BlockView::checksum:
+    case View::checksum:
         text.put("crc32 ");
         text.put_hex(block.crc, 8);
         break;
-    case BlockView::other:
+    case View::none:
         break;
     }
 }

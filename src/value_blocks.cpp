@@ -3,21 +3,21 @@
 #include <cstring>
 
 #include "messages.h"
+#include "unif_blocks.h"
 
 namespace {
 
-// A key is claimed by its first four bytes, as stored with its zero byte,
-// so a shorter key never matches and a longer one does.
-bool has_id(const char* key, const char* id) {
-    return std::strncmp(key, id, 4) == 0;
+bool claims_payload(const char* key, Payload payload) {
+    const BlockInfo* block = block_for_key(key);
+    return block != nullptr && block->payload == payload;
 }
 
 bool claims_string(const char* key) {
-    return has_id(key, "MAPR") || has_id(key, "NAME");
+    return claims_payload(key, Payload::text);
 }
 
 bool claims_byte(const char* key) {
-    return has_id(key, "TVCI") || has_id(key, "MIRR") || has_id(key, "BATR");
+    return claims_payload(key, Payload::byte);
 }
 
 BlockResult write_string(const char* key, const char* value, Image& image, MakefileReader&) {

@@ -31,7 +31,9 @@ const std::string PACK_HELP_TAIL =
     "As the first argument instead of a makefile:\n"
     "  -h, --help         print this help\n"
     "  --version          print the version\n"
-    "See unifpack(1) for the whole makefile format and every message.\n";
+    "See unifpack(1) for the whole makefile format and every message.\n"
+    "Then check the image with unifinfo --check IMAGE: it tells which\n"
+    "emulators will refuse it or run it other than its blocks say.\n";
 
 const std::string INFO_HELP_TAIL =
     "Lists a UNIF cartridge image: its revision, then one line per block with\n"
@@ -40,9 +42,21 @@ const std::string INFO_HELP_TAIL =
     "  READ               the text's first line\n"
     "  TVCI, MIRR, BATR   the byte and its meaning\n"
     "  PRGn, CHRn         the CRC-32 of the data\n"
+    "Then the CRC-32, MD5, SHA-1 and SHA-256 of the PRG data (the PRG blocks\n"
+    "joined in index order 0 to F), of the CHR data likewise, and of both.\n"
+    "\n"
+    "Options, before the image:\n"
+    "  --check            instead of the listing, one line per finding on how\n"
+    "                     FCEUX, Mednafen, Nestopia, Mesen2 and puNES load the\n"
+    "                     image: \"error:\" when a loader refuses it or runs it\n"
+    "                     wrongly, \"warning:\" when it runs but differs from\n"
+    "                     what the blocks say; then a count of each\n"
+    "  --json             the listing (with --check, and the findings) as one\n"
+    "                     JSON document\n"
     "\n"
     "Exit status: 0 when the image was listed whole, 1 when it cannot be\n"
-    "read, is not a UNIF image, or is truncated.\n"
+    "read, is not a UNIF image, or is truncated; with --check, 1 also when\n"
+    "there is an error finding.\n"
     "\n"
     "As the first argument instead of an image:\n"
     "  -h, --help         print this help\n"
@@ -59,7 +73,7 @@ TEST(Options, HelpAndVersionAsTheFirstArgument) {
         std::string out;
     };
     const std::string pack_usage = "Syntax: unifpack <makefile>\n";
-    const std::string info_usage = "Syntax: unifinfo <image>\n";
+    const std::string info_usage = "Syntax: unifinfo [--check] [--json] <image>\n";
     const Case cases[] = {
         {Program::unifpack, {"-h"}, "unifpack", pack_usage + PACK_HELP_TAIL},
         {Program::unifpack, {"--help"}, "unifpack", pack_usage + PACK_HELP_TAIL},
@@ -125,7 +139,23 @@ TEST(Unifinfo, ListsTheBundledExample) {
               "      90  MIRR         1  1 (vertical)\n"
               "      99  PRG0     16384  crc32 505F17C4\n"
               "   16491  CHR0      8192  crc32 C289B0FA\n"
-              "   24691  READ       616  \"Hello from unifpack\\n\"...\n");
+              "   24691  READ       616  \"Hello from unifpack\\n\"...\n"
+              "\n"
+              "PRG (PRG0): 16384 bytes\n"
+              "  CRC-32   505F17C4\n"
+              "  MD5      e4381b3b998b665d304c55826938c343\n"
+              "  SHA-1    d887d6398da3e91266304001ec026600b454f709\n"
+              "  SHA-256  a5c9e4dae3c06168d3d1f9e56ccf09fdb55179c5af3b81c7633dba00f8879e65\n"
+              "CHR (CHR0): 8192 bytes\n"
+              "  CRC-32   C289B0FA\n"
+              "  MD5      6403abc8f0c194cd418fb6c953c2b355\n"
+              "  SHA-1    ada6e4550af27dd882674cf69531aea39db7c8c0\n"
+              "  SHA-256  16e6340485588c4531b63bc77bb887945bd28655f3a5592c816ed2ad11b55694\n"
+              "PRG and CHR: 24576 bytes\n"
+              "  CRC-32   E634914E\n"
+              "  MD5      cc666f155501dd9b12ea2c55508b4fa2\n"
+              "  SHA-1    948771a051f0cb6ef0b060c1472b5ab5693ca471\n"
+              "  SHA-256  17663de4d1942d72bfcd9b953da273cde818deb35ecf3d4d9a75949566de2a2a\n");
 }
 
 // Every kind unifpack writes, packed and read back.
@@ -152,7 +182,14 @@ TEST(Unifinfo, ListsEveryBlockKindThatUnifpackWrites) {
               "     104  PRG0         9  crc32 CBF43926\n"
               "     121  CHR\\0        0  crc32 00000000\n"
               "     129  PRG1         9  crc32 CBF43926\n"
-              "     146  READ        37  \"Notes: \\\"one\\\"\\ttwo\\\\three\\r\\n\"...\n");
+              "     146  READ        37  \"Notes: \\\"one\\\"\\ttwo\\\\three\\r\\n\"...\n"
+              "\n"
+              "PRG (PRG0, PRG1): 18 bytes\n"  // "123456789" twice; CHR\0 is no index
+              "  CRC-32   4B837AE4\n"
+              "  MD5      a74298e4a259759687e3a5acb2e7ae12\n"
+              "  SHA-1    3175de158db24c987b7ced3bf65d46c1fcfb3c5f\n"
+              "  SHA-256  b5867a2a76366b304f8334d38e94a77dde29b4a935098d7ad2448a4fefc84174\n"
+              "CHR: no data\n");
 }
 
 // Texts from an image cannot drive the terminal that shows the listing:
@@ -209,7 +246,8 @@ TEST(Unifinfo, TextsAreListedWithoutTerminalControls) {
         std::snprintf(line, sizeof line, "      32  %-5s %8zu  ", c.id.c_str(), c.payload.size());
         EXPECT_EQ(run.status, 0) << c.what;
         EXPECT_EQ(run.out, "UNIF revision 7\n"
-                           "  offset  id      length  contents\n" + std::string(line) + c.contents + "\n")
+                           "  offset  id      length  contents\n" + std::string(line) + c.contents +
+                           "\n\nPRG: no data\nCHR: no data\n")
             << c.what;
         EXPECT_EQ(run.err, "") << c.what;
     }
@@ -274,9 +312,20 @@ TEST(Unifinfo, NoImageToRead) {
     RunOptions closed_stdout{.program = Program::unifinfo};
     closed_stdout.close_stdout = true;
     const Case cases[] = {
-        {{}, {.program = Program::unifinfo}, "Syntax: unifinfo <image>\n"},
-        {{}, {.program = Program::unifinfo, .argv0 = "./my info"}, "Syntax: ./my info <image>\n"},
-        {{}, {.program = Program::unifinfo, .argv0 = ""}, "Syntax: unifinfo <image>\n"},
+        {{}, {.program = Program::unifinfo}, "Syntax: unifinfo [--check] [--json] <image>\n"},
+        {{}, {.program = Program::unifinfo, .argv0 = "./my info"},
+         "Syntax: ./my info [--check] [--json] <image>\n"},
+        {{}, {.program = Program::unifinfo, .argv0 = ""}, "Syntax: unifinfo [--check] [--json] <image>\n"},
+        // An option asks for an image after it.
+        {{"--check"}, {.program = Program::unifinfo}, "Syntax: unifinfo [--check] [--json] <image>\n"},
+        // Options come before the image, once each; anything else is the image.
+        {{"--check", "--check", "img"}, {.program = Program::unifinfo},
+         "Unable to open image --check: No such file or directory\n"},
+        {{"--check", "--help"}, {.program = Program::unifinfo},
+         "Unable to open image --help: No such file or directory\n"},
+        {{"--json", "--check", "--json"}, {.program = Program::unifinfo},
+         "Unable to open image --json: No such file or directory\n"},
+        {{"--json"}, {.program = Program::unifinfo}, "Syntax: unifinfo [--check] [--json] <image>\n"},
         {{"nothing"}, {.program = Program::unifinfo},
          "Unable to open image nothing: No such file or directory\n"},
         {{"sub"}, {.program = Program::unifinfo}, "Unable to open image sub: Is a directory\n"},

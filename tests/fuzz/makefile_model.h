@@ -1,15 +1,19 @@
 // A second, plain account of what the tool does with a makefile, written from
-// the README's rules with strings and no buffers, for the fuzz targets to
+// the README's rules with strings and no buffers (which key makes which kind
+// of block comes from the tool's table of block kinds), for the fuzz targets to
 // hold the real reader and build run against: what the reader yields, and
 // the whole outcome of a run (status, both streams, the image).
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <map>
 #include <set>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "unif_blocks.h"
 
 namespace model {
 
@@ -158,8 +162,14 @@ struct Outcome {
     Directory after;  // the directory once the run is over
 };
 
-inline bool starts_with(const std::string& key, const char* id) {
-    return key.compare(0, std::string(id).size(), id) == 0;
+// The block kind whose key rule claims the key, from the tool's table of
+// block kinds: the ID's letters begin the key (as a string, so a shorter key
+// never matches).
+inline const BlockInfo* claimed_by(const std::string& key) {
+    for (const BlockInfo& kind : UNIF_BLOCKS)
+        if (kind.key != KeyMatch::none && key.compare(0, kind.id_size, kind.id) == 0)
+            return &kind;
+    return nullptr;
 }
 
 // A run of `unifpack <makefile>` in the directory, nothing failing but what
@@ -193,14 +203,24 @@ inline Outcome run(const Directory& before) {
     outcome.out = "Opened file " + output_name + " for output.\nWriting header...\n";
     dir.files[image_name] = "";  // created or truncated before any data file is read
     for (const auto& [key, value] : reading.directives) {
-        if (starts_with(key, "MAPR") || starts_with(key, "NAME")) {
+        const BlockInfo* kind = claimed_by(key);
+        if (kind == nullptr) {
+            outcome.err += "Unrecognized directive " + key + " encountered, skipping...\n";
+            continue;
+        }
+        switch (kind->payload) {
+        case Payload::text:
             outcome.out += "Storing " + key + " as '" + value + "'\n";
             image += block(key, value + '\0');
-        } else if (starts_with(key, "TVCI") || starts_with(key, "MIRR") || starts_with(key, "BATR")) {
+            break;
+        case Payload::byte: {
             std::uint8_t byte = byte_value(value);
             outcome.out += "Storing " + key + " as " + std::to_string(byte) + "\n";
             image += block(key, std::string(1, static_cast<char>(byte)));
-        } else if (starts_with(key, "READ") || starts_with(key, "PRG") || starts_with(key, "CHR")) {
+            break;
+        }
+        case Payload::file:
+        case Payload::file_text: {
             auto [data_fits, data_name] = resolve(base, value);
             auto data = dir.files.find(data_name);
             if (!data_fits || data == dir.files.end() || data_name == image_name) {
@@ -208,13 +228,17 @@ inline Outcome run(const Directory& before) {
                 continue;
             }
             std::string payload = data->second;
-            if (starts_with(key, "READ"))
+            if (kind->payload == Payload::file_text)
                 payload += '\0';
             outcome.out += "Storing " + key + " as from file " + value + " (" +
                            std::to_string(payload.size()) + " bytes)\n";
             image += block(key, payload);
-        } else {
-            outcome.err += "Unrecognized directive " + key + " encountered, skipping...\n";
+            break;
+        }
+        case Payload::record:
+        case Payload::crc32:
+            // No kind of these is written; claimed_by never yields one.
+            std::abort();
         }
     }
     dir.files[image_name] = image;
