@@ -212,6 +212,8 @@ ImageHeader read_header(ImageReader& reader) {
     else
         header.result = HeaderResult::ok;
     header.revision = le32(bytes + sizeof UNIF_MAGIC);
+    header.reserved_zero = std::all_of(bytes + sizeof UNIF_MAGIC + 4, bytes + sizeof bytes,
+                                       [](unsigned char c) { return c == 0; });
     return header;
 }
 
@@ -236,6 +238,8 @@ NextBlock next_block(ImageReader& reader, ImageBlock& block) {
             std::min<std::uint64_t>(available(reader), block.length - block.present));
         if (chunk == 0)
             return reader.error != 0 ? NextBlock::read_error : NextBlock::cut_payload;
+        if (reader.on_payload != nullptr)
+            reader.on_payload(reader.payload_context, block, reader.buffer + reader.start, chunk);
         take_payload(block, reader.buffer + reader.start, chunk);
         advance(reader, chunk);
     }

@@ -13,6 +13,8 @@
 // The image is read through one buffer of this many bytes, whatever its size.
 constexpr std::size_t READ_BUFFER_SIZE = std::size_t{64} * 1024;
 
+struct ImageBlock;
+
 struct ImageReader {
     std::FILE* stream = nullptr;
     unsigned char buffer[READ_BUFFER_SIZE];
@@ -21,6 +23,12 @@ struct ImageReader {
     std::uint64_t offset = 0;  // image offset of buffer[start]
     bool at_end = false;       // the stream has nothing more
     int error = 0;             // errno of a failed read, 0 while none failed
+    // Called with every piece of payload next_block reads, before it is
+    // decoded; `block` holds the ID, the length and, in `present`, the
+    // bytes of the payload handed over before this piece. Unset: nothing.
+    void (*on_payload)(void* context, const ImageBlock& block,
+                       const unsigned char* data, std::size_t size) = nullptr;
+    void* payload_context = nullptr;
 };
 
 // Starts reading an already opened stream at its first byte.
@@ -36,6 +44,7 @@ enum class HeaderResult {
 struct ImageHeader {
     HeaderResult result = HeaderResult::too_short;
     std::uint32_t revision = 0;
+    bool reserved_zero = false;  // the 24 reserved bytes are all zero
 };
 
 ImageHeader read_header(ImageReader& reader);

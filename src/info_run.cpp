@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include "command_line.h"
+#include "image_extract.h"
 #include "image_reader.h"
 #include "messages.h"
 
@@ -25,7 +26,12 @@ constexpr char HELP_TAIL[] =
     "As the first argument instead of an image:\n"
     "  -h, --help         print this help\n"
     "  --version          print the version\n"
-    "See unifinfo(1) for the output format.\n";
+    "  --extract [--lossy] DIR IMAGE\n"
+    "                     write a makefile and data files into the new directory\n"
+    "                     DIR from which unifpack rebuilds IMAGE byte for byte;\n"
+    "                     with --lossy also when some blocks cannot be expressed\n"
+    "                     (those are left out, and the status is 1)\n"
+    "See unifinfo(1) for the output format and the extraction.\n";
 
 // The views of the help, one line each, naming the blocks shown so.
 void print_help_views() {
@@ -127,6 +133,17 @@ int list_image(const char* path) {
     return status;
 }
 
+// unifinfo --extract [--lossy] DIR IMAGE
+int extract_command(const char* name, int argc, char** argv) {
+    bool lossy = argc > 2 && std::strcmp(argv[2], "--lossy") == 0;
+    int first = lossy ? 3 : 2;
+    if (argc != first + 2) {
+        report("Syntax: %s --extract [--lossy] <directory> <image>\n", name);
+        return 1;
+    }
+    return extract_image(argv[first], argv[first + 1], lossy);
+}
+
 }  // namespace
 
 int info_run(int argc, char** argv) {
@@ -137,7 +154,9 @@ int info_run(int argc, char** argv) {
     }
     const char* path = argv[1];
     int status = 0;
-    switch (option_of(path)) {
+    if (std::strcmp(path, "--extract") == 0)
+        status = extract_command(name, argc, argv);
+    else switch (option_of(path)) {
     case Option::none:
         status = list_image(path);
         break;
