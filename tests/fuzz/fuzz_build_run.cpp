@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "build_run.h"
+#include "captured.h"
 #include "fuzz_check.h"
 #include "makefile_model.h"
 
@@ -126,32 +127,6 @@ void check_framing(const std::string& image) {
         at += 8 + length;
     }
 }
-
-int lowest_free_descriptor() {
-    int fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
-    FUZZ_CHECK(fd >= 0, "opening /dev/null");
-    close(fd);
-    return fd;
-}
-
-// The tool's two streams, caught in memory for the length of a run.
-class Captured {
-public:
-    Captured() : stream_(open_memstream(&data_, &size_)) { FUZZ_CHECK(stream_ != nullptr, "open_memstream"); }
-    ~Captured() { std::free(data_); }
-    Captured(const Captured&) = delete;
-    Captured& operator=(const Captured&) = delete;
-    std::FILE* stream() { return stream_; }
-    std::string close() {
-        std::fclose(stream_);
-        return std::string(data_, size_);
-    }
-
-private:
-    char* data_ = nullptr;
-    std::size_t size_ = 0;
-    std::FILE* stream_;
-};
 
 void run_once(const std::string& base, const std::string& bytes) {
     model::Directory before;
