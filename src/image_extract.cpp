@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "image_messages.h"
 #include "image_reader.h"
 #include "makefile_reader.h"
 #include "messages.h"
@@ -468,54 +469,24 @@ bool walk_blocks(Extraction& x, const char* image_path) {
         case NextBlock::end:
             return true;
         case NextBlock::cut_start:
-            report("%s is truncated: the block start at offset %" PRIu64 " has %" PRIu64
-                   " of its %zu bytes\n",
-                   image_path, block.offset, block.present, BLOCK_START_SIZE);
-            return false;
-        case NextBlock::cut_payload: {
-            char id[ID_TEXT_SIZE];
-            format_id(block.id, id);
-            report("%s is truncated: block %s at offset %" PRIu64 " has %" PRIu64
-                   " of its %" PRIu32 " payload bytes\n",
-                   image_path, id, block.offset, block.present, block.length);
-            return false;
-        }
+        case NextBlock::cut_payload:
         case NextBlock::read_error:
-            report("Error reading image %s: %s\n", image_path, std::strerror(reader.error));
+            report_block_failure(image_path, next, block, reader);
             return false;
         }
     }
 }
 
 // Opens the image and reads its header; the stream, or null after a message.
-std::FILE* open_image(const char* path, ImageHeader& header) {
-    std::FILE* stream = std::fopen(path, "rb");
-    struct stat info;
-    int error = stream == nullptr ? errno
-                : fstat(fileno(stream), &info) != 0 ? errno
-                : S_ISDIR(info.st_mode) ? EISDIR : 0;
-    if (error != 0) {
-        if (stream != nullptr)
-            std::fclose(stream);
-        report("Unable to open image %s: %s\n", path, std::strerror(error));
+std::FILE* open_whole_header(const char* path, ImageHeader& header) {
+    std::FILE* stream = open_image(path);
+    if (stream == nullptr)
         return nullptr;
-    }
     attach_image(reader, stream);
     header = read_header(reader);
-    switch (header.result) {
-    case HeaderResult::ok:
+    if (header.result == HeaderResult::ok)
         return stream;
-    case HeaderResult::too_short:
-        report("%s is not a UNIF image: it is shorter than the %zu-byte header\n", path,
-               UNIF_HEADER_SIZE);
-        break;
-    case HeaderResult::wrong_magic:
-        report("%s is not a UNIF image: it does not begin with \"UNIF\"\n", path);
-        break;
-    case HeaderResult::read_error:
-        report("Error reading image %s: %s\n", path, std::strerror(reader.error));
-        break;
-    }
+    report_header_failure(path, header.result, reader);
     std::fclose(stream);
     return nullptr;
 }
@@ -535,7 +506,7 @@ int extract(Extraction& x, const char* image_path) {
         x.target[--length] = '\0';
 
     ImageHeader header;
-    std::FILE* stream = open_image(image_path, header);
+    std::FILE* stream = open_whole_header(image_path, header);
     if (stream == nullptr)
         return 1;
     int error = unusable_target(x.target);

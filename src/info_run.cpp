@@ -3,10 +3,10 @@
 #include <cerrno>
 #include <cinttypes>
 #include <cstring>
-#include <sys/stat.h>
 
 #include "command_line.h"
 #include "image_extract.h"
+#include "image_messages.h"
 #include "image_reader.h"
 #include "messages.h"
 
@@ -48,20 +48,6 @@ void print_help_views() {
 // The image is read through this one reader, buffer included.
 ImageReader reader;
 
-std::FILE* open_image(const char* path) {
-    std::FILE* stream = std::fopen(path, "rb");
-    if (stream == nullptr)
-        return nullptr;
-    struct stat info;
-    int error = fstat(fileno(stream), &info) != 0 ? errno : S_ISDIR(info.st_mode) ? EISDIR : 0;
-    if (error != 0) {
-        std::fclose(stream);
-        errno = error;
-        return nullptr;
-    }
-    return stream;
-}
-
 // One line per block: offset, ID, length, contents. At least one blank
 // stands between any two fields, however wide they grow.
 void print_block(const ImageBlock& block) {
@@ -77,27 +63,17 @@ void print_block(const ImageBlock& block) {
 int list_blocks(const char* path) {
     ImageBlock block;
     for (;;) {
-        switch (next_block(reader, block)) {
+        NextBlock next = next_block(reader, block);
+        switch (next) {
         case NextBlock::block:
             print_block(block);
             break;
         case NextBlock::end:
             return 0;
         case NextBlock::cut_start:
-            report("%s is truncated: the block start at offset %" PRIu64 " has %" PRIu64
-                   " of its %zu bytes\n",
-                   path, block.offset, block.present, BLOCK_START_SIZE);
-            return 1;
-        case NextBlock::cut_payload: {
-            char id[ID_TEXT_SIZE];
-            format_id(block.id, id);
-            report("%s is truncated: block %s at offset %" PRIu64 " has %" PRIu64
-                   " of its %" PRIu32 " payload bytes\n",
-                   path, id, block.offset, block.present, block.length);
-            return 1;
-        }
+        case NextBlock::cut_payload:
         case NextBlock::read_error:
-            report("Error reading image %s: %s\n", path, std::strerror(reader.error));
+            report_block_failure(path, next, block, reader);
             return 1;
         }
     }
@@ -105,10 +81,8 @@ int list_blocks(const char* path) {
 
 int list_image(const char* path) {
     std::FILE* stream = open_image(path);
-    if (stream == nullptr) {
-        report("Unable to open image %s: %s\n", path, std::strerror(errno));
+    if (stream == nullptr)
         return 1;
-    }
     attach_image(reader, stream);
     ImageHeader header = read_header(reader);
     int status = 1;
@@ -119,14 +93,9 @@ int list_image(const char* path) {
         status = list_blocks(path);
         break;
     case HeaderResult::too_short:
-        report("%s is not a UNIF image: it is shorter than the %zu-byte header\n", path,
-               UNIF_HEADER_SIZE);
-        break;
     case HeaderResult::wrong_magic:
-        report("%s is not a UNIF image: it does not begin with \"UNIF\"\n", path);
-        break;
     case HeaderResult::read_error:
-        report("Error reading image %s: %s\n", path, std::strerror(reader.error));
+        report_header_failure(path, header.result, reader);
         break;
     }
     std::fclose(stream);
