@@ -27,8 +27,8 @@
 #include <vector>
 
 #include "build_run.h"
-#include "captured.h"
 #include "fuzz_check.h"
+#include "fuzz_run.h"
 #include "image_reader.h"
 #include "info_run.h"
 #include "makefile_model.h"
@@ -37,42 +37,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-fs::path scratch;
-int scratch_fd = -1;
-int home_fd = -1;
-
-struct Outcome {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-// Calls a program's entry with the arguments, in the directory `dir_fd`.
-Outcome call(int (*entry)(int, char**), std::vector<std::string> args, int dir_fd) {
-    std::vector<char*> argv;
-    for (std::string& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    int free_before = lowest_free_descriptor();
-    Captured out;
-    Captured err;
-    std::FILE* real_stdout = stdout;
-    std::FILE* real_stderr = stderr;
-    FUZZ_CHECK(fchdir(dir_fd) == 0, "entering the directory");
-    stdout = out.stream();
-    stderr = err.stream();
-    int status = entry(static_cast<int>(args.size()), argv.data());
-    stdout = real_stdout;
-    stderr = real_stderr;
-    FUZZ_CHECK(fchdir(home_fd) == 0, "leaving the directory");
-    FUZZ_CHECK(status == 0 || status == 1, "exit status neither 0 nor 1");
-    FUZZ_CHECK(lowest_free_descriptor() == free_before, "a descriptor was left open");
-    return {status, out.close(), err.close()};
-}
+Scratch scratch;
+fs::path scratch_path;
 
 std::vector<std::string> scratch_names() {
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(scratch))
+    for (const auto& entry : fs::directory_iterator(scratch_path))
         names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
@@ -204,21 +174,21 @@ void check_lines(const std::string& err, const std::vector<std::string>& starts)
 
 // Rebuilds out/game.mk inside out/; yields the image built.
 std::string rebuild() {
-    int out_fd = open((scratch / "out").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int out_fd = open((scratch_path / "out").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     FUZZ_CHECK(out_fd >= 0, "the extraction is no directory");
-    Outcome pack = call(build_run, {"unifpack", "game.mk"}, out_fd);
+    EntryRun pack = run_entry(build_run, {"unifpack", "game.mk"}, out_fd, scratch);
     close(out_fd);
     FUZZ_CHECK(pack.status == 0 && pack.err.empty(), "the extraction does not build cleanly");
-    std::string built = read_file(scratch / "out" / "game.unf");
-    fs::remove_all(scratch / "out");
+    std::string built = read_file(scratch_path / "out" / "game.unf");
+    fs::remove_all(scratch_path / "out");
     return built;
 }
 
 void check(const std::string& bytes) {
     Image image = parse(bytes);
-    Outcome strict = call(info_run, {"unifinfo", "--extract", "out", "img"}, scratch_fd);
+    EntryRun strict = run_entry(info_run, {"unifinfo", "--extract", "out", "img"}, scratch.fd, scratch);
     if (!image.whole) {
-        Outcome lossy = call(info_run, {"unifinfo", "--extract", "--lossy", "out", "img"}, scratch_fd);
+        EntryRun lossy = run_entry(info_run, {"unifinfo", "--extract", "--lossy", "out", "img"}, scratch.fd, scratch);
         FUZZ_CHECK(strict.status == 1 && lossy.status == 1, "an image that is not whole was extracted");
         FUZZ_CHECK(strict.out.empty() && lossy.out.empty(), "output from an image that is not whole");
         FUZZ_CHECK(scratch_names() == std::vector<std::string>{"img"}, "something was left behind");
@@ -236,7 +206,7 @@ void check(const std::string& bytes) {
         FUZZ_CHECK(strict.out.empty(), "output from a refused extraction");
         FUZZ_CHECK(scratch_names() == std::vector<std::string>{"img"}, "something was left behind");
     }
-    Outcome lossy = call(info_run, {"unifinfo", "--extract", "--lossy", "out", "img"}, scratch_fd);
+    EntryRun lossy = run_entry(info_run, {"unifinfo", "--extract", "--lossy", "out", "img"}, scratch.fd, scratch);
     FUZZ_CHECK(lossy.err == strict.err, "--lossy names other parts");
     FUZZ_CHECK(lossy.status == strict.status, "--lossy status");
     FUZZ_CHECK(lossy.out.compare(0, 10, "Extracted ") == 0, "no --lossy summary");
@@ -246,31 +216,26 @@ void check(const std::string& bytes) {
 }
 
 void clear_scratch() {
-    for (const auto& entry : fs::directory_iterator(scratch))
+    for (const auto& entry : fs::directory_iterator(scratch_path))
         fs::remove_all(entry.path());
 }
 
 void remove_scratch() {
-    fs::remove_all(scratch);
+    fs::remove_all(scratch_path);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/unifinfo-fuzz-XXXXXX";
-    FUZZ_CHECK(mkdtemp(pattern.data()) != nullptr, "creating the scratch directory");
-    scratch = pattern;
-    scratch_fd = open(scratch.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    home_fd = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    FUZZ_CHECK(scratch_fd >= 0 && home_fd >= 0, "opening the scratch and working directories");
+    scratch = make_scratch("unifinfo-fuzz");
+    scratch_path = scratch.path;
     std::atexit(remove_scratch);
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     clear_scratch();
-    std::FILE* img = std::fopen((scratch / "img").c_str(), "wb");
+    std::FILE* img = std::fopen((scratch_path / "img").c_str(), "wb");
     FUZZ_CHECK(img != nullptr, "creating the image");
     FUZZ_CHECK(std::fwrite(data, 1, size, img) == size && std::fclose(img) == 0, "writing the image");
     check(std::string(reinterpret_cast<const char*>(data), size));
