@@ -120,7 +120,8 @@ void remove_result(Extraction& x) {
 
 // Why a key cannot hold the byte, or nullptr when it can: the space ends
 // the key, an LF the line, a zero byte the line's text, a Ctrl-Z the
-// makefile.
+// makefile. (The table's IDs hold a zero byte only as the index byte of
+// PRG and CHR, which a three-letter key makes.)
 const char* unfit_for_key(unsigned char c) {
     switch (c) {
     case ' ': return "a key cannot hold a space";
@@ -426,7 +427,7 @@ int create_temp(Extraction& x) {
     int fd = create_file(x, EXTRACT_MAKEFILE);
     x.makefile = fd >= 0 ? fdopen(fd, "wb") : nullptr;
     if (x.makefile == nullptr) {
-        int error = errno;
+        int error = fd < 0 ? x.write_error : errno;
         if (fd >= 0)
             close(fd);
         remove_result(x);
