@@ -238,9 +238,12 @@ NextBlock next_block(ImageReader& reader, ImageBlock& block) {
             std::min<std::uint64_t>(available(reader), block.length - block.present));
         if (chunk == 0)
             return reader.error != 0 ? NextBlock::read_error : NextBlock::cut_payload;
-        if (reader.on_payload != nullptr)
+        if (reader.on_payload != nullptr) {
             reader.on_payload(reader.payload_context, block, reader.buffer + reader.start, chunk);
-        take_payload(block, reader.buffer + reader.start, chunk);
+            block.present += chunk;
+        } else {
+            take_payload(block, reader.buffer + reader.start, chunk);
+        }
         advance(reader, chunk);
     }
     return NextBlock::block;

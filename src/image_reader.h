@@ -23,9 +23,10 @@ struct ImageReader {
     std::uint64_t offset = 0;  // image offset of buffer[start]
     bool at_end = false;       // the stream has nothing more
     int error = 0;             // errno of a failed read, 0 while none failed
-    // Called with every piece of payload next_block reads, before it is
-    // decoded; `block` holds the ID, the length and, in `present`, the
-    // bytes of the payload handed over before this piece. Unset: nothing.
+    // When set, next_block hands every piece of payload it reads to this
+    // instead of decoding the views (no text is kept, no CRC-32 taken);
+    // `block` holds the ID, the kind, the length and, in `present`, the
+    // bytes of the payload handed over before this piece.
     void (*on_payload)(void* context, const ImageBlock& block,
                        const unsigned char* data, std::size_t size) = nullptr;
     void* payload_context = nullptr;
