@@ -254,6 +254,7 @@ TEST(Extract, FailuresLeaveNothingBehind) {
         {"cut inside a block start", {"out", "img"}, {}, good + "CHR0",
          "img is truncated: the block start at offset 4050 has 4 of its 8 bytes\n"},
         {"data file cannot be written", {"out", "img"}, {}, good, "Error writing out/prg0.bin: File too large\n", 1000},
+        {"makefile cannot be written", {"out/", "img"}, {}, unif_header(), "Error writing out/game.mk: File too large\n", 10},
         {"--lossy and an inexpressible block, but cut", {"--lossy", "out", "img"}, {},
          unif_header() + block("DINF", "") + "PRG",
          "Block DINF at offset 32 cannot be expressed: no makefile key makes this block\n"
