@@ -286,4 +286,15 @@ TEST(Extract, FailuresLeaveNothingBehind) {
     }
 }
 
+// An image whose reads fail (reading /proc/self/mem at offset 0 does, on
+// Linux): the message, and nothing created.
+TEST(Extract, UnreadableImageLeavesNothingBehind) {
+    ScratchDir dir;
+    RunResult run = dir.run({"--extract", "out", "/proc/self/mem"}, {.program = Program::unifinfo});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "Error reading image /proc/self/mem: Input/output error\n");
+    EXPECT_EQ(tree(dir), Tree{});
+}
+
 }  // namespace
