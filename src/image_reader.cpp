@@ -266,6 +266,7 @@ void attach_image(ImageReader& reader, std::FILE* stream) {
     reader.stream = stream;
     reader.sink = nullptr;
     reader.sink_context = nullptr;
+    reader.decode_views = true;
     reader.start = reader.end = 0;
     reader.offset = 0;
     reader.at_end = false;
@@ -282,6 +283,8 @@ ImageHeader read_header(ImageReader& reader) {
     else
         header.result = HeaderResult::ok;
     header.revision = le32(bytes + sizeof UNIF_MAGIC);
+    header.reserved_zero = std::all_of(bytes + sizeof UNIF_MAGIC + 4, bytes + sizeof bytes,
+                                       [](unsigned char c) { return c == 0; });
     return header;
 }
 
@@ -312,7 +315,10 @@ NextBlock next_block(ImageReader& reader, ImageBlock& block) {
             return reader.error != 0 ? NextBlock::read_error : NextBlock::cut_payload;
         if (reader.sink != nullptr)
             reader.sink(reader.sink_context, block, reader.buffer + reader.start, chunk);
-        take_payload(block, reader.buffer + reader.start, chunk);
+        if (reader.decode_views)
+            take_payload(block, reader.buffer + reader.start, chunk);
+        else
+            block.present += chunk;
         advance(reader, chunk);
     }
     return NextBlock::block;

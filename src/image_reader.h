@@ -30,6 +30,10 @@ struct ImageReader {
     std::uint64_t offset = 0;  // image offset of buffer[start]
     bool at_end = false;       // the stream has nothing more
     int error = 0;             // errno of a failed read, 0 while none failed
+    // False when only the sink wants the payload: no view is decoded, no
+    // text kept and no CRC-32 taken. In the sink, `block` holds the ID, the
+    // kind, the length and, in `present`, the payload bytes before the piece.
+    bool decode_views = true;
 };
 
 // Starts reading an already opened stream at its first byte, with no sink.
@@ -45,6 +49,7 @@ enum class HeaderResult {
 struct ImageHeader {
     HeaderResult result = HeaderResult::too_short;
     std::uint32_t revision = 0;
+    bool reserved_zero = false;  // the 24 reserved bytes are all zero
 };
 
 ImageHeader read_header(ImageReader& reader);

@@ -3,10 +3,11 @@
 #include <cerrno>
 #include <cinttypes>
 #include <cstring>
-#include <sys/stat.h>
 
 #include "command_line.h"
 #include "image_check.h"
+#include "image_extract.h"
+#include "image_messages.h"
 #include "image_reader.h"
 #include "json_output.h"
 #include "rom_hashes.h"
@@ -43,7 +44,12 @@ constexpr char HELP_TAIL[] =
     "As the first argument instead of an image:\n"
     "  -h, --help         print this help\n"
     "  --version          print the version\n"
-    "See unifinfo(1) for the output format.\n";
+    "  --extract [--lossy] DIR IMAGE\n"
+    "                     write a makefile and data files into the new directory\n"
+    "                     DIR from which unifpack rebuilds IMAGE byte for byte;\n"
+    "                     with --lossy also when some blocks cannot be expressed\n"
+    "                     (those are left out, and the status is 1)\n"
+    "See unifinfo(1) for the output format and the extraction.\n";
 
 // The views of the help, one line each, naming the blocks shown so.
 void print_help_views() {
@@ -59,20 +65,6 @@ void print_help_views() {
 
 // The image is read through this one reader, buffer included.
 ImageReader reader;
-
-std::FILE* open_image(const char* path) {
-    std::FILE* stream = std::fopen(path, "rb");
-    if (stream == nullptr)
-        return nullptr;
-    struct stat info;
-    int error = fstat(fileno(stream), &info) != 0 ? errno : S_ISDIR(info.st_mode) ? EISDIR : 0;
-    if (error != 0) {
-        std::fclose(stream);
-        errno = error;
-        return nullptr;
-    }
-    return stream;
-}
 
 // One line per block: offset, ID, length, contents. At least one blank
 // stands between any two fields, however wide they grow.
@@ -199,27 +191,9 @@ int print_findings(const Request& request) {
 
 // Says how a listing ended short of the image's end; yields the status.
 int report_end(const char* path, NextBlock how, const ImageBlock& block) {
-    switch (how) {
-    case NextBlock::block:
-    case NextBlock::end:
+    if (how == NextBlock::block || how == NextBlock::end)
         return 0;
-    case NextBlock::cut_start:
-        report("%s is truncated: the block start at offset %" PRIu64 " has %" PRIu64
-               " of its %zu bytes\n",
-               path, block.offset, block.present, BLOCK_START_SIZE);
-        break;
-    case NextBlock::cut_payload: {
-        char id[ID_TEXT_SIZE];
-        format_id(block.id, id);
-        report("%s is truncated: block %s at offset %" PRIu64 " has %" PRIu64 " of its %" PRIu32
-               " payload bytes\n",
-               path, id, block.offset, block.present, block.length);
-        break;
-    }
-    case NextBlock::read_error:
-        report("Error reading image %s: %s\n", path, std::strerror(reader.error));
-        break;
-    }
+    report_block_failure(path, how, block, reader);
     return 1;
 }
 
@@ -256,20 +230,7 @@ int read_blocks(const Request& request) {
 // without blocks.
 void not_an_image(const Request& request, const ImageHeader& header) {
     const char* path = request.path;
-    switch (header.result) {
-    case HeaderResult::ok:
-        break;
-    case HeaderResult::too_short:
-        report("%s is not a UNIF image: it is shorter than the %zu-byte header\n", path,
-               UNIF_HEADER_SIZE);
-        break;
-    case HeaderResult::wrong_magic:
-        report("%s is not a UNIF image: it does not begin with \"UNIF\"\n", path);
-        break;
-    case HeaderResult::read_error:
-        report("Error reading image %s: %s\n", path, std::strerror(reader.error));
-        break;
-    }
+    report_header_failure(path, header.result, reader);
     if (request.json) {
         json_begin(path, header);
         json_no_blocks();
@@ -282,10 +243,8 @@ void not_an_image(const Request& request, const ImageHeader& header) {
 int inspect_image(const Request& request) {
     const char* path = request.path;
     std::FILE* stream = open_image(path);
-    if (stream == nullptr) {
-        report("Unable to open image %s: %s\n", path, std::strerror(errno));
+    if (stream == nullptr)
         return 1;
-    }
     attach_image(reader, stream);
     ImageHeader header = read_header(reader);
     begin_check(check);
@@ -316,6 +275,17 @@ int inspect_image(const Request& request) {
 
 // The options before the image: each of --check and --json once, in any
 // order. Yields false when no image follows them.
+// unifinfo --extract [--lossy] DIR IMAGE
+int extract_command(const char* name, int argc, char** argv) {
+    bool lossy = argc > 2 && std::strcmp(argv[2], "--lossy") == 0;
+    int first = lossy ? 3 : 2;
+    if (argc != first + 2) {
+        report("Syntax: %s --extract [--lossy] <directory> <image>\n", name);
+        return 1;
+    }
+    return extract_image(argv[first], argv[first + 1], lossy);
+}
+
 bool read_request(int argc, char** argv, Request& request) {
     int at = 1;
     for (; at < argc; ++at) {
@@ -332,10 +302,22 @@ bool read_request(int argc, char** argv, Request& request) {
     return true;
 }
 
+// The listing is the whole point: a listing that did not reach its reader
+// is a failed run. Yields the run's status.
+int finish_output(int status) {
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        report("Error writing to standard output: %s\n", std::strerror(errno));
+        return 1;
+    }
+    return status;
+}
+
 }  // namespace
 
 int info_run(int argc, char** argv) {
     const char* name = program_name(argc, argv, "unifinfo");
+    if (argc > 1 && std::strcmp(argv[1], "--extract") == 0)
+        return finish_output(extract_command(name, argc, argv));
     Request request;
     if (!read_request(argc, argv, request)) {
         report("Syntax: %s %s\n", name, USAGE);
@@ -355,11 +337,5 @@ int info_run(int argc, char** argv) {
         progress("unifinfo %s\n", UNIFPACK_VERSION);
         break;
     }
-    // The listing is the whole point: a listing that did not reach its
-    // reader is a failed run.
-    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-        report("Error writing to standard output: %s\n", std::strerror(errno));
-        return 1;
-    }
-    return status;
+    return finish_output(status);
 }

@@ -87,7 +87,7 @@ void set_base_directory(MakefileReader& reader, const char* path) {
 
 bool check_magic_line(MakefileReader& reader) {
     read_line(reader);
-    return std::strcmp(reader.line, "TALVORIN\n") == 0;
+    return std::strcmp(reader.line, MAGIC_LINE) == 0;
 }
 
 OutputName read_output_name(MakefileReader& reader) {

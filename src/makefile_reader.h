@@ -11,6 +11,9 @@
 // of this many bytes: at most MAXLEN - 1 characters plus the zero byte.
 constexpr std::size_t MAXLEN = 256;
 
+// Line 1 of every makefile.
+constexpr char MAGIC_LINE[] = "TALVORIN\n";
+
 struct MakefileReader {
     std::FILE* stream = nullptr;
     bool ended = false;          // a Ctrl-Z was met: nothing more is read
@@ -38,7 +41,7 @@ void close_makefile(MakefileReader& reader);
 // to and including its last backslash; empty when it holds none.
 void set_base_directory(MakefileReader& reader, const char* path);
 
-// Reads line 1: true when it is exactly "TALVORIN\n".
+// Reads line 1: true when it is exactly MAGIC_LINE.
 bool check_magic_line(MakefileReader& reader);
 
 enum class OutputName {

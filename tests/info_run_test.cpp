@@ -61,7 +61,12 @@ const std::string INFO_HELP_TAIL =
     "As the first argument instead of an image:\n"
     "  -h, --help         print this help\n"
     "  --version          print the version\n"
-    "See unifinfo(1) for the output format.\n";
+    "  --extract [--lossy] DIR IMAGE\n"
+    "                     write a makefile and data files into the new directory\n"
+    "                     DIR from which unifpack rebuilds IMAGE byte for byte;\n"
+    "                     with --lossy also when some blocks cannot be expressed\n"
+    "                     (those are left out, and the status is 1)\n"
+    "See unifinfo(1) for the output format and the extraction.\n";
 
 // Files named like the options are there, and are not read: only the
 // exact option words ask for help or the version.

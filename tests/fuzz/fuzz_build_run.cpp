@@ -26,13 +26,13 @@
 
 #include "build_run.h"
 #include "fuzz_check.h"
+#include "fuzz_run.h"
 #include "makefile_model.h"
 
 namespace {
 
-std::string scratch;  // the scratch directory's absolute path
-int scratch_fd = -1;
-int home_fd = -1;     // the working directory to come back to
+Scratch scratch;
+int scratch_fd = -1;  // scratch.fd
 
 // CR LF, Ctrl-Z, zero bytes and 0xFF: a text-mode copy would change them.
 const std::string DATA = std::string("PRG\r\n\x1A\0\xFF", 8) + "data" + std::string(3, '\0');
@@ -135,26 +135,11 @@ void run_once(const std::string& base, const std::string& bytes) {
     lay_out(before);
     model::Outcome expected = model::run(before);
 
-    int free_before = lowest_free_descriptor();
-    Captured out;
-    Captured err;
-    std::string makefile = before.makefile;
-    char program[] = "unifpack";
-    char* argv[] = {program, makefile.data(), nullptr};
-    std::FILE* real_stdout = stdout;
-    std::FILE* real_stderr = stderr;
-    FUZZ_CHECK(fchdir(scratch_fd) == 0, "entering the scratch directory");
-    stdout = out.stream();
-    stderr = err.stream();
-    int status = build_run(2, argv);
-    stdout = real_stdout;
-    stderr = real_stderr;
-    FUZZ_CHECK(fchdir(home_fd) == 0, "leaving the scratch directory");
-    std::string got_out = out.close();
-    std::string got_err = err.close();
+    EntryRun run = run_entry(build_run, {"unifpack", before.makefile}, scratch_fd, scratch);
+    int status = run.status;
+    const std::string& got_out = run.out;
+    const std::string& got_err = run.err;
 
-    FUZZ_CHECK(status == 0 || status == 1, "exit status neither 0 nor 1");
-    FUZZ_CHECK(lowest_free_descriptor() == free_before, "a descriptor was left open");
     model::Directory now = found();
     FUZZ_CHECK(now.directories == before.directories, "directories created or removed");
     std::size_t changed = 0;
@@ -183,19 +168,14 @@ void run_once(const std::string& base, const std::string& bytes) {
 
 void remove_scratch() {
     clear_scratch();
-    rmdir(scratch.c_str());
+    rmdir(scratch.path.c_str());
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/unifpack-fuzz-XXXXXX";
-    FUZZ_CHECK(mkdtemp(pattern.data()) != nullptr, "creating the scratch directory");
-    scratch = pattern;
-    scratch_fd = open(scratch.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    home_fd = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    FUZZ_CHECK(scratch_fd >= 0 && home_fd >= 0, "opening the scratch and working directories");
+    scratch = make_scratch("unifpack-fuzz");
+    scratch_fd = scratch.fd;
     std::atexit(remove_scratch);
     return 0;
 }
