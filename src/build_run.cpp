@@ -111,6 +111,7 @@ int build_run(int argc, char** argv) {
     // limit) is reported as such, with status 1.
     std::signal(SIGPIPE, SIG_IGN);
     std::signal(SIGXFSZ, SIG_IGN);
+    buffer_progress();
     const char* name = program_name(argc, argv, "unifpack");
     if (argc < 2) {
         report("Syntax: %s <makefile>\n", name);

@@ -4,6 +4,14 @@
 
 #define UNIFPACK_PRINTF(f, a) __attribute__((format(printf, f, a)))
 
+// Gives standard output a large buffer of its own when it is a file or a
+// pipe, so that many progress messages cost few writes; a terminal keeps
+// its line buffering. To be called before anything is printed.
+void buffer_progress();
+
+// Formats with only %s and %u conversions (all of unifpack's) are put
+// together without printf's cost per call; others go through vfprintf.
+
 // Prints a progress message on standard output.
 void progress(const char* format, ...) UNIFPACK_PRINTF(1, 2);
 
