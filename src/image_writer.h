@@ -44,6 +44,10 @@ void write_header(std::FILE* image);
 // `length` payload bytes right after.
 void write_block_start(std::FILE* image, const char* key, std::uint32_t length);
 
+// Writes a whole block whose payload is in memory: block start and payload
+// go to the stream together.
+void write_block(std::FILE* image, const char* key, const void* payload, std::uint32_t length);
+
 // Writes a 32-bit number in little-endian order, byte by byte.
 void write_le32(std::FILE* image, std::uint32_t value);
 
