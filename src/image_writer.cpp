@@ -23,9 +23,7 @@ bool is_file(const struct stat& info, const FileIdentity& identity) {
 
 namespace {
 
-// The image stream's buffer: blocks reach the file in large writes. One
-// image is written at a time.
-constexpr std::size_t IMAGE_BUFFER_SIZE = std::size_t{64} * 1024;
+// The image stream's buffer; one image is written at a time.
 char image_buffer[IMAGE_BUFFER_SIZE];
 
 void put_le32(unsigned char* bytes, std::uint32_t value) {

@@ -25,6 +25,10 @@ FileIdentity identity_of(int fd, bool except_devices);
 // True when `info` describes the file `identity` names.
 bool is_file(const struct stat& info, const FileIdentity& identity);
 
+// The size of the image stream's buffer: blocks reach the file in writes
+// of this size.
+constexpr std::size_t IMAGE_BUFFER_SIZE = std::size_t{64} * 1024;
+
 struct Image {
     std::FILE* stream = nullptr;
     FileIdentity identity;  // the file written, so that no data file can be it
