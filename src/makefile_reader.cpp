@@ -148,14 +148,18 @@ DirectiveResult next_directive(MakefileReader& reader) {
 }
 
 bool split_directive(const char* line, char* key, char* value) {
-    const char* space = std::strchr(line, ' ');
-    if (space == nullptr || !ends_with_lf(line))
+    // The line's text ends at its first zero byte, and must end with LF.
+    std::size_t length = std::strlen(line);
+    if (length == 0 || line[length - 1] != '\n')
+        return false;
+    const char* space = static_cast<const char*>(std::memchr(line, ' ', length));
+    if (space == nullptr)
         return false;
     std::size_t key_length = static_cast<std::size_t>(space - line);
     std::memcpy(key, line, key_length);
     key[key_length] = '\0';
-    // The LF is the line's last character and stands after the space.
-    std::size_t value_length = std::strlen(space + 1) - 1;
+    // The value: what stands between the space and the LF.
+    std::size_t value_length = length - key_length - 2;
     std::memcpy(value, space + 1, value_length);
     value[value_length] = '\0';
     return true;

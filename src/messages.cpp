@@ -8,78 +8,60 @@
 namespace {
 
 // A message is put together here and handed to its stream in one call, so
-// that standard error, which has no buffer, gets it in one write. A longer
-// message (a very long program name) goes in several pieces.
+// that standard error, which has no buffer, gets it in one write.
 constexpr std::size_t MESSAGE_SIZE = 4096;
 
-struct Message {
-    std::FILE* stream;
-    std::size_t used;
-    char text[MESSAGE_SIZE];
-};
-
-void send(Message& message) {
-    std::fwrite(message.text, 1, message.used, message.stream);
-    message.used = 0;
-}
-
-void add(Message& message, const char* bytes, std::size_t size) {
-    while (size > 0) {
-        if (message.used == MESSAGE_SIZE)
-            send(message);
-        std::size_t room = MESSAGE_SIZE - message.used;
-        std::size_t chunk = size < room ? size : room;
-        std::memcpy(message.text + message.used, bytes, chunk);
-        message.used += chunk;
-        bytes += chunk;
-        size -= chunk;
-    }
-}
-
-void add_unsigned(Message& message, unsigned value) {
-    char digits[16];
-    std::size_t at = sizeof digits;
-    do {
-        digits[--at] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value != 0);
-    add(message, digits + at, sizeof digits - at);
-}
-
-// True when the format's only conversions are %s and %u: all of the
-// tool's messages are such.
-bool is_plain(const char* format) {
-    for (const char* percent = std::strchr(format, '%'); percent != nullptr;
-         percent = std::strchr(percent + 2, '%'))
-        if (percent[1] != 's' && percent[1] != 'u')
+// Puts the message together byte by byte, as printf would. Knows %s and
+// %u, the only conversions of unifpack's messages; false for any other
+// conversion, and for a message longer than the buffer.
+bool assemble(char* text, std::size_t& length, const char* format, std::va_list args) {
+    std::size_t used = 0;
+    for (const char* f = format; *f != '\0'; ++f) {
+        if (*f != '%') {
+            if (used == MESSAGE_SIZE)
+                return false;
+            text[used++] = *f;
+            continue;
+        }
+        ++f;
+        if (*f == 's') {
+            for (const char* c = va_arg(args, const char*); *c != '\0'; ++c) {
+                if (used == MESSAGE_SIZE)
+                    return false;
+                text[used++] = *c;
+            }
+        } else if (*f == 'u') {
+            char digits[16];
+            std::size_t at = sizeof digits;
+            unsigned value = va_arg(args, unsigned);
+            do {
+                digits[--at] = static_cast<char>('0' + value % 10);
+                value /= 10;
+            } while (value != 0);
+            if (sizeof digits - at > MESSAGE_SIZE - used)
+                return false;
+            while (at < sizeof digits)
+                text[used++] = digits[at++];
+        } else {
             return false;
+        }
+    }
+    length = used;
     return true;
 }
 
-// Prints a message: a plain format is put together here, byte for byte as
-// printf would, without printf's cost per call; any other goes to vfprintf.
+// Prints a message: put together here when it can be, through vfprintf
+// otherwise (unifinfo's widths and 64-bit numbers, a very long message).
 void print(std::FILE* stream, const char* format, std::va_list args) {
-    if (!is_plain(format)) {
-        std::vfprintf(stream, format, args);
-        return;
-    }
-    Message message;
-    message.stream = stream;
-    message.used = 0;
-    const char* text = format;
-    for (const char* percent = std::strchr(text, '%'); percent != nullptr;
-         percent = std::strchr(text, '%')) {
-        add(message, text, static_cast<std::size_t>(percent - text));
-        if (percent[1] == 's') {
-            const char* string = va_arg(args, const char*);
-            add(message, string, std::strlen(string));
-        } else {
-            add_unsigned(message, va_arg(args, unsigned));
-        }
-        text = percent + 2;
-    }
-    add(message, text, std::strlen(text));
-    send(message);
+    char text[MESSAGE_SIZE];
+    std::size_t length = 0;
+    std::va_list again;
+    va_copy(again, args);
+    if (assemble(text, length, format, args))
+        std::fwrite(text, 1, length, stream);
+    else
+        std::vfprintf(stream, format, again);
+    va_end(again);
 }
 
 // Standard output's buffer when it is a file or a pipe.

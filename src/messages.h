@@ -9,8 +9,8 @@
 // its line buffering. To be called before anything is printed.
 void buffer_progress();
 
-// Formats with only %s and %u conversions (all of unifpack's) are put
-// together without printf's cost per call; others go through vfprintf.
+// The formats are printf's. Those whose conversions are all %s and %u (all
+// of unifpack's) are put together without printf's cost per call.
 
 // Prints a progress message on standard output.
 void progress(const char* format, ...) UNIFPACK_PRINTF(1, 2);
