@@ -52,6 +52,7 @@ bool assemble(char* text, std::size_t& length, const char* format, std::va_list 
 
 // Prints a message: put together here when it can be, through vfprintf
 // otherwise (unifinfo's widths and 64-bit numbers, a very long message).
+void print(std::FILE* stream, const char* format, std::va_list args) UNIFPACK_PRINTF(2, 0);
 void print(std::FILE* stream, const char* format, std::va_list args) {
     char text[MESSAGE_SIZE];
     std::size_t length = 0;
