@@ -18,7 +18,8 @@
 # removed and the disk synced, untimed, so no run meets another's writeback
 # (the loop of row 4 overwrites its image, as repeated builds do).
 #
-#   bench/speed.sh            RUNS=5 LOOP_BUILDS=1000 LOOP_ROUNDS=3 BIG_MIB=512
+#   bench/speed.sh
+#   RUNS=5 LOOP_BUILDS=1000 LOOP_ROUNDS=3 BIG_MIB=512 bench/speed.sh   (the defaults)
 #
 # Needs a C compiler, CMake and GNU time (/usr/bin/time, Debian package
 # "time") for the memory figures.

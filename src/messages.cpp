@@ -65,27 +65,61 @@ void print(std::FILE* stream, const char* format, std::va_list args) {
     va_end(again);
 }
 
-// Standard output's buffer when it is a file or a pipe.
-constexpr std::size_t PROGRESS_BUFFER_SIZE = std::size_t{64} * 1024;
-char progress_buffer[PROGRESS_BUFFER_SIZE];
+// Progress messages wait here, when standard output is a file or a pipe,
+// and go out in large writes: when the buffer is full, before any error
+// message, and at the end of the run.
+constexpr std::size_t PROGRESS_SIZE = std::size_t{64} * 1024;
+
+struct PendingProgress {
+    std::FILE* stream;  // standard output, or null when not held back
+    std::size_t used;
+    char text[PROGRESS_SIZE];
+};
+PendingProgress pending;
 
 }  // namespace
 
 void buffer_progress() {
-    // Only a stream on a descriptor: one in memory keeps its own buffer.
+    // Only a stream on a descriptor: a terminal shows every line as it
+    // comes, and a stream in memory needs no help.
     int fd = fileno(stdout);
-    if (fd >= 0 && isatty(fd) == 0)
-        std::setvbuf(stdout, progress_buffer, _IOFBF, PROGRESS_BUFFER_SIZE);
+    pending.stream = fd >= 0 && isatty(fd) == 0 ? stdout : nullptr;
+    pending.used = 0;
+    // The held-back messages go out whole, in one write each.
+    if (pending.stream != nullptr)
+        std::setvbuf(stdout, nullptr, _IONBF, 0);
+}
+
+void flush_progress() {
+    if (pending.used > 0)
+        std::fwrite(pending.text, 1, pending.used, pending.stream);
+    pending.used = 0;
 }
 
 void progress(const char* format, ...) {
     std::va_list args;
     va_start(args, format);
-    print(stdout, format, args);
+    if (pending.stream != nullptr && pending.stream == stdout) {
+        if (PROGRESS_SIZE - pending.used < MESSAGE_SIZE)
+            flush_progress();
+        std::size_t length = 0;
+        std::va_list again;
+        va_copy(again, args);
+        if (assemble(pending.text + pending.used, length, format, args)) {
+            pending.used += length;
+        } else {
+            flush_progress();
+            std::vfprintf(stdout, format, again);
+        }
+        va_end(again);
+    } else {
+        print(stdout, format, args);
+    }
     va_end(args);
 }
 
 void report(const char* format, ...) {
+    flush_progress();
     std::fflush(stdout);
     std::va_list args;
     va_start(args, format);

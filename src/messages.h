@@ -4,10 +4,14 @@
 
 #define UNIFPACK_PRINTF(f, a) __attribute__((format(printf, f, a)))
 
-// Gives standard output a large buffer of its own when it is a file or a
-// pipe, so that many progress messages cost few writes; a terminal keeps
-// its line buffering. To be called before anything is printed.
+// Holds progress messages back in a large buffer of the tool's own when
+// standard output is a file or a pipe, so that many of them cost one write;
+// a terminal keeps its line buffering. To be called before anything is
+// printed, and flush_progress at the end.
 void buffer_progress();
+
+// Hands the progress messages held back to standard output.
+void flush_progress();
 
 // The formats are printf's. Those whose conversions are all %s and %u (all
 // of unifpack's) are put together without printf's cost per call.
