@@ -152,7 +152,7 @@ bool split_directive(const char* line, char* key, char* value) {
     std::size_t length = std::strlen(line);
     if (length == 0 || line[length - 1] != '\n')
         return false;
-    const char* space = static_cast<const char*>(std::memchr(line, ' ', length));
+    const char* space = std::strchr(line, ' ');
     if (space == nullptr)
         return false;
     std::size_t key_length = static_cast<std::size_t>(space - line);
