@@ -19,14 +19,14 @@
 # (the loop of row 4 overwrites its image, as repeated builds do).
 #
 #   bench/speed.sh
-#   RUNS=5 LOOP_BUILDS=1000 LOOP_ROUNDS=3 BIG_MIB=512 bench/speed.sh   (the defaults)
+#   RUNS=7 LOOP_BUILDS=1000 LOOP_ROUNDS=3 BIG_MIB=512 bench/speed.sh   (the defaults)
 #
 # Needs a C compiler, CMake and GNU time (/usr/bin/time, Debian package
 # "time") for the memory figures.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-runs=${RUNS:-5}
+runs=${RUNS:-7}
 loop_builds=${LOOP_BUILDS:-1000}
 loop_rounds=${LOOP_ROUNDS:-3}
 big_mib=${BIG_MIB:-512}
