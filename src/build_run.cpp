@@ -127,17 +127,8 @@ int write_blocks(MakefileReader& makefile, Image& image) {
     return 0;
 }
 
-}  // namespace
-
-int build_run(int argc, char** argv) {
-    ensure_standard_descriptors();
-    // A write that fails is seen by its result, never by a signal: the
-    // progress messages are information only, so a reader of them that
-    // goes away (`unifpack mk | head -1`) must not stop the build, and a
-    // failed write to the image (a FIFO whose reader left, a file-size
-    // limit) is reported as such, with status 1.
-    std::signal(SIGPIPE, SIG_IGN);
-    std::signal(SIGXFSZ, SIG_IGN);
+// The run from the command line to the exit status.
+int run(int argc, char** argv) {
     const char* name = program_name(argc, argv, "unifpack");
     if (argc < 2) {
         report("Syntax: %s <makefile>\n", name);
@@ -207,4 +198,21 @@ int build_run(int argc, char** argv) {
     write_header(image.stream);
     progress("Writing header...\n");
     return write_blocks(makefile, image);
+}
+
+}  // namespace
+
+int build_run(int argc, char** argv) {
+    ensure_standard_descriptors();
+    // A write that fails is seen by its result, never by a signal: the
+    // progress messages are information only, so a reader of them that
+    // goes away (`unifpack mk | head -1`) must not stop the build, and a
+    // failed write to the image (a FIFO whose reader left, a file-size
+    // limit) is reported as such, with status 1.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
+    buffer_progress();
+    int status = run(argc, argv);
+    flush_progress();
+    return status;
 }

@@ -1,6 +1,7 @@
 #include "image_writer.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -22,6 +23,30 @@ bool is_file(const struct stat& info, const FileIdentity& identity) {
 }
 
 namespace {
+
+// The image stream's buffer; one image is written at a time.
+char image_buffer[IMAGE_BUFFER_SIZE];
+
+void put_le32(unsigned char* bytes, std::uint32_t value) {
+    bytes[0] = static_cast<unsigned char>(value & 0xFF);
+    bytes[1] = static_cast<unsigned char>((value >> 8) & 0xFF);
+    bytes[2] = static_cast<unsigned char>((value >> 16) & 0xFF);
+    bytes[3] = static_cast<unsigned char>((value >> 24) & 0xFF);
+}
+
+// The block ID made from the key's first four bytes as stored with its zero
+// byte (reading stops at that byte), then the length.
+void put_block_start(unsigned char* start, const char* key, std::uint32_t length) {
+    std::size_t i = 0;
+    for (; i < BLOCK_ID_SIZE && key[i] != '\0'; ++i)
+        start[i] = static_cast<unsigned char>(key[i]);
+    for (; i < BLOCK_ID_SIZE; ++i)
+        start[i] = 0;
+    put_le32(start + BLOCK_ID_SIZE, length);
+}
+
+// Payloads up to this size are written with their block start in one piece.
+constexpr std::size_t SMALL_PAYLOAD_SIZE = 256;
 
 bool is_one_of(const struct stat& info, std::span<const FileIdentity> files) {
     for (const FileIdentity& file : files)
@@ -69,35 +94,41 @@ Image create_image(const char* path, std::span<const FileIdentity> keep) {
         close(fd);
         return image;
     }
+    std::setvbuf(image.stream, image_buffer, _IOFBF, IMAGE_BUFFER_SIZE);
     image.identity = {true, info.st_dev, info.st_ino};
     return image;
 }
 
 void write_le32(std::FILE* image, std::uint32_t value) {
-    unsigned char bytes[4] = {
-        static_cast<unsigned char>(value & 0xFF),
-        static_cast<unsigned char>((value >> 8) & 0xFF),
-        static_cast<unsigned char>((value >> 16) & 0xFF),
-        static_cast<unsigned char>((value >> 24) & 0xFF),
-    };
+    unsigned char bytes[4];
+    put_le32(bytes, value);
     std::fwrite(bytes, 1, sizeof bytes, image);
 }
 
 void write_header(std::FILE* image) {
-    std::fwrite(UNIF_MAGIC, 1, sizeof UNIF_MAGIC, image);
-    write_le32(image, UNIF_REVISION);
-    // The rest of the header is reserved: zero bytes, four at a time.
-    for (std::size_t i = sizeof UNIF_MAGIC + 4; i < UNIF_HEADER_SIZE; i += 4)
-        write_le32(image, 0);
+    // The magic, the revision, and reserved zero bytes.
+    unsigned char header[UNIF_HEADER_SIZE] = {};
+    std::memcpy(header, UNIF_MAGIC, sizeof UNIF_MAGIC);
+    put_le32(header + sizeof UNIF_MAGIC, UNIF_REVISION);
+    std::fwrite(header, 1, sizeof header, image);
 }
 
 void write_block_start(std::FILE* image, const char* key, std::uint32_t length) {
-    // The key as stored with its zero byte: stop reading it at that byte.
-    char id[BLOCK_ID_SIZE] = {};
-    for (std::size_t i = 0; i < BLOCK_ID_SIZE && key[i] != '\0'; ++i)
-        id[i] = key[i];
-    std::fwrite(id, 1, sizeof id, image);
-    write_le32(image, length);
+    unsigned char start[BLOCK_START_SIZE];
+    put_block_start(start, key, length);
+    std::fwrite(start, 1, sizeof start, image);
+}
+
+void write_block(std::FILE* image, const char* key, const void* payload, std::uint32_t length) {
+    unsigned char block[BLOCK_START_SIZE + SMALL_PAYLOAD_SIZE];
+    if (length > SMALL_PAYLOAD_SIZE) {
+        write_block_start(image, key, length);
+        std::fwrite(payload, 1, length, image);
+        return;
+    }
+    put_block_start(block, key, length);
+    std::memcpy(block + BLOCK_START_SIZE, payload, length);
+    std::fwrite(block, 1, BLOCK_START_SIZE + length, image);
 }
 
 bool image_ok(std::FILE* image) {

@@ -25,6 +25,10 @@ FileIdentity identity_of(int fd, bool except_devices);
 // True when `info` describes the file `identity` names.
 bool is_file(const struct stat& info, const FileIdentity& identity);
 
+// The size of the image stream's buffer: blocks reach the file in writes
+// of this size.
+constexpr std::size_t IMAGE_BUFFER_SIZE = std::size_t{64} * 1024;
+
 struct Image {
     std::FILE* stream = nullptr;
     FileIdentity identity;  // the file written, so that no data file can be it
@@ -43,6 +47,10 @@ void write_header(std::FILE* image);
 // key gets a zero byte) and the payload length. The caller writes exactly
 // `length` payload bytes right after.
 void write_block_start(std::FILE* image, const char* key, std::uint32_t length);
+
+// Writes a whole block whose payload is in memory: block start and payload
+// go to the stream together.
+void write_block(std::FILE* image, const char* key, const void* payload, std::uint32_t length);
 
 // Writes a 32-bit number in little-endian order, byte by byte.
 void write_le32(std::FILE* image, std::uint32_t value);

@@ -1,42 +1,70 @@
 #include "makefile_reader.h"
 
+#include <algorithm>
 #include <cstring>
 #include <sys/stat.h>
 
 namespace {
 
-constexpr int CTRL_Z = 0x1A;
+constexpr char CTRL_Z = '\x1A';
 
-// Reads the next byte under the text rules: CR LF reads as LF, Ctrl-Z ends
-// the makefile for good. Yields EOF once nothing more can be read.
-int next_char(MakefileReader& reader) {
-    if (reader.ended)
-        return EOF;
-    int c = std::getc(reader.stream);
-    if (c == CTRL_Z) {
-        reader.ended = true;
-        return EOF;
+// Reads the next piece of the makefile. False when nothing more could be
+// read: the makefile's end, or a failed read, which is then noted.
+bool read_input(MakefileReader& reader) {
+    reader.input_at = 0;
+    reader.input_end = 0;
+    if (!reader.input_done) {
+        reader.input_end = std::fread(reader.input, 1, INPUT_SIZE, reader.stream);
+        reader.input_done = reader.input_end < INPUT_SIZE;
     }
-    if (c == '\r') {
-        int next = std::getc(reader.stream);
-        if (next == '\n')
-            return '\n';
-        if (next != EOF)
-            std::ungetc(next, reader.stream);
-    }
-    return c;
+    if (reader.input_end > 0)
+        return true;
+    reader.read_failed = std::ferror(reader.stream) != 0;
+    return false;
 }
 
-// Reads one line into reader.line: up to and including its LF, but never
-// more than MAXLEN - 1 characters. Yields the number of characters taken;
-// the line's text is what stands before its first zero byte.
+// The bytes with a meaning in the makefile's text; every other byte is an
+// ordinary character.
+bool has_meaning(char c) {
+    return c == '\n' || c == '\r' || c == CTRL_Z;
+}
+
+// Reads one line into reader.line under the text rules: up to and including
+// its LF, but never more than MAXLEN - 1 characters; CR LF reads as LF and
+// a Ctrl-Z ends the makefile for good. Yields the number of characters
+// taken; the line's text is what stands before its first zero byte.
 std::size_t read_line(MakefileReader& reader) {
     std::size_t count = 0;
-    while (count < MAXLEN - 1) {
-        int c = next_char(reader);
-        if (c == EOF)
+    while (count < MAXLEN - 1 && !reader.ended) {
+        if (reader.input_at == reader.input_end && !read_input(reader))
             break;
-        reader.line[count++] = static_cast<char>(c);
+        // Ordinary characters go over in one run.
+        const char* next = reader.input + reader.input_at;
+        std::size_t limit = std::min(reader.input_end - reader.input_at, MAXLEN - 1 - count);
+        std::size_t run = 0;
+        while (run < limit && !has_meaning(next[run]))
+            ++run;
+        std::memcpy(reader.line + count, next, run);
+        count += run;
+        reader.input_at += run;
+        if (run == limit)
+            continue;
+        char c = next[run];
+        ++reader.input_at;
+        if (c == CTRL_Z) {
+            reader.ended = true;
+            break;
+        }
+        // A CR reads as LF when an LF follows it, and is kept otherwise.
+        if (c == '\r') {
+            if (reader.input_at == reader.input_end)
+                read_input(reader);
+            if (reader.input_at < reader.input_end && reader.input[reader.input_at] == '\n') {
+                ++reader.input_at;
+                c = '\n';
+            }
+        }
+        reader.line[count++] = c;
         if (c == '\n')
             break;
     }
@@ -66,6 +94,10 @@ std::FILE* open_makefile(const char* path) {
 void attach_makefile(MakefileReader& reader, std::FILE* stream) {
     reader.stream = stream;
     reader.ended = false;
+    reader.input_done = false;
+    reader.read_failed = false;
+    reader.input_at = 0;
+    reader.input_end = 0;
     reader.line[0] = '\0';
 }
 
@@ -105,7 +137,7 @@ DirectiveResult next_directive(MakefileReader& reader) {
     std::size_t count = read_line(reader);
     // A read that failed is no end of the makefile: what was read of the
     // line is reported, and the run stops.
-    if (!reader.ended && std::ferror(reader.stream))
+    if (reader.read_failed)
         return DirectiveResult::malformed;
     // A last line that runs into the end of the makefile is ignored.
     if (count == 0 || (count < MAXLEN - 1 && reader.line[count - 1] != '\n'))
@@ -116,14 +148,18 @@ DirectiveResult next_directive(MakefileReader& reader) {
 }
 
 bool split_directive(const char* line, char* key, char* value) {
+    // The line's text ends at its first zero byte, and must end with LF.
+    std::size_t length = std::strlen(line);
+    if (length == 0 || line[length - 1] != '\n')
+        return false;
     const char* space = std::strchr(line, ' ');
-    if (space == nullptr || !ends_with_lf(line))
+    if (space == nullptr)
         return false;
     std::size_t key_length = static_cast<std::size_t>(space - line);
     std::memcpy(key, line, key_length);
     key[key_length] = '\0';
-    // The LF is the line's last character and stands after the space.
-    std::size_t value_length = std::strlen(space + 1) - 1;
+    // The value: what stands between the space and the LF.
+    std::size_t value_length = length - key_length - 2;
     std::memcpy(value, space + 1, value_length);
     value[value_length] = '\0';
     return true;

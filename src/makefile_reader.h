@@ -14,9 +14,18 @@ constexpr std::size_t MAXLEN = 256;
 // Line 1 of every makefile.
 constexpr char MAGIC_LINE[] = "TALVORIN\n";
 
+// The makefile is read in pieces of this many bytes; lines are taken from
+// the piece in memory.
+constexpr std::size_t INPUT_SIZE = std::size_t{64} * 1024;
+
 struct MakefileReader {
     std::FILE* stream = nullptr;
     bool ended = false;          // a Ctrl-Z was met: nothing more is read
+    bool input_done = false;     // the stream has given all it will give
+    bool read_failed = false;    // a line ran into a failed read
+    std::size_t input_at = 0;    // the next byte of the piece to take...
+    std::size_t input_end = 0;   // ...and the piece's end
+    char input[INPUT_SIZE];      // the piece of the makefile last read
     char line[MAXLEN] = {};      // the last line read, for error messages
     char key[MAXLEN] = {};       // the last directive's key...
     char value[MAXLEN] = {};     // ...and its value

@@ -23,16 +23,15 @@ bool claims_byte(const char* key) {
 BlockResult write_string(const char* key, const char* value, Image& image, MakefileReader&) {
     std::size_t length = std::strlen(value);
     progress("Storing %s as '%s'\n", key, value);
-    write_block_start(image.stream, key, static_cast<std::uint32_t>(length + 1));
-    std::fwrite(value, 1, length + 1, image.stream);  // the text and its zero byte
+    // The text and its zero byte.
+    write_block(image.stream, key, value, static_cast<std::uint32_t>(length + 1));
     return BlockResult::done;
 }
 
 BlockResult write_byte(const char* key, const char* value, Image& image, MakefileReader&) {
     std::uint8_t byte = byte_value(value);
     progress("Storing %s as %u\n", key, static_cast<unsigned>(byte));
-    write_block_start(image.stream, key, 1);
-    std::fputc(byte, image.stream);
+    write_block(image.stream, key, &byte, 1);
     return BlockResult::done;
 }
 
