@@ -64,15 +64,25 @@ constexpr std::array BLOCKS = {
 
 const std::span<const BlockInfo> UNIF_BLOCKS = BLOCKS;
 
+namespace {
+
+// Whether the key begins with the row's ID letters. No ID holds a zero
+// byte, so the comparison stops at the key's zero byte: a key shorter than
+// the ID never matches it. (A loop of at most four bytes: every directive
+// is offered to the table, and a library call per row costs more.)
+bool key_begins_with(const char* key, const BlockInfo& block) {
+    for (std::size_t i = 0; i < block.id_size; ++i)
+        if (key[i] != block.id[i])
+            return false;
+    return true;
+}
+
+}  // namespace
+
 const BlockInfo* block_for_key(const char* key) {
-    for (const BlockInfo& block : BLOCKS) {
-        // strncmp stops at the key's zero byte: a key shorter than the ID
-        // never matches it.
-        bool claimed = block.key != KeyMatch::none &&
-                       std::strncmp(key, block.id, block.id_size) == 0;
-        if (claimed)
+    for (const BlockInfo& block : BLOCKS)
+        if (block.key != KeyMatch::none && key_begins_with(key, block))
             return &block;
-    }
     return nullptr;
 }
 
