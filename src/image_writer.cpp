@@ -99,12 +99,6 @@ Image create_image(const char* path, std::span<const FileIdentity> keep) {
     return image;
 }
 
-void write_le32(std::FILE* image, std::uint32_t value) {
-    unsigned char bytes[4];
-    put_le32(bytes, value);
-    std::fwrite(bytes, 1, sizeof bytes, image);
-}
-
 void write_header(std::FILE* image) {
     // The magic, the revision, and reserved zero bytes.
     unsigned char header[UNIF_HEADER_SIZE] = {};

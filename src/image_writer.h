@@ -52,9 +52,6 @@ void write_block_start(std::FILE* image, const char* key, std::uint32_t length);
 // go to the stream together.
 void write_block(std::FILE* image, const char* key, const void* payload, std::uint32_t length);
 
-// Writes a 32-bit number in little-endian order, byte by byte.
-void write_le32(std::FILE* image, std::uint32_t value);
-
 // True while every write to the image so far has succeeded.
 bool image_ok(std::FILE* image);
 

@@ -315,10 +315,12 @@ TEST(BuildRun, ReaderOfTheMessagesGoingAwayDoesNotStopTheBuild) {
     for (int i = 0; i < 300000; ++i)
         data += static_cast<char>(i * 7 + i / 251);
     dir.write("a.prg", data);
-    // Enough lines that the messages outgrow any stream buffer.
+    // Enough lines (about 240 KB of messages) that the messages outgrow the
+    // tool's 64 KiB buffer and the pipe's, so writes go on after the reader
+    // has gone.
     std::string mk = MAGIC + "out.unf\n";
     std::string image = unif_header();
-    for (int i = 0; i < 2000; ++i) {
+    for (int i = 0; i < 8000; ++i) {
         std::string name = "cartridge " + std::to_string(i);
         mk += "NAME " + name + "\n";
         image += block("NAME", name + '\0');

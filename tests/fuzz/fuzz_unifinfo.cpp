@@ -18,15 +18,17 @@
 #include <fcntl.h>
 #include <string>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 #include "fuzz_check.h"
+#include "fuzz_run.h"
 #include "info_run.h"
 #include "json.h"
 
 namespace {
 
-std::string scratch;  // the scratch directory, holding the one image file
+Scratch scratch;  // holds the one image file
 std::string image_path;
 
 const char* const LOADER_NAMES[] = {"FCEUX", "Mednafen", "Nestopia", "Mesen2", "puNES"};
@@ -111,32 +113,13 @@ bool names_a_loader(const std::string& line) {
     return false;
 }
 
-struct Run {
-    int status;
-    std::string out;
-    std::string err;
-};
+using Run = EntryRun;
 
+// unifinfo with the options on the image, in process.
 Run run(std::vector<std::string> options) {
     options.insert(options.begin(), "unifinfo");
     options.push_back(image_path);
-    std::vector<char*> argv;
-    for (std::string& argument : options)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    int free_before = lowest_free_descriptor();
-    Captured out;
-    Captured err;
-    std::FILE* real_stdout = stdout;
-    std::FILE* real_stderr = stderr;
-    stdout = out.stream();
-    stderr = err.stream();
-    int status = info_run(static_cast<int>(options.size()), argv.data());
-    stdout = real_stdout;
-    stderr = real_stderr;
-    FUZZ_CHECK(status == 0 || status == 1, "exit status neither 0 nor 1");
-    FUZZ_CHECK(lowest_free_descriptor() == free_before, "a descriptor was left open");
-    return {status, out.close(), err.close()};
+    return run_entry(info_run, std::move(options), scratch.fd, scratch);
 }
 
 void check_listing(const Walked& walked, const Run& listing) {
@@ -245,17 +228,14 @@ void check_findings(const Walked& walked, const Run& check, const Run& both) {
 
 void remove_scratch() {
     unlink(image_path.c_str());
-    rmdir(scratch.c_str());
+    rmdir(scratch.path.c_str());
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/unifinfo-fuzz-XXXXXX";
-    FUZZ_CHECK(mkdtemp(pattern.data()) != nullptr, "creating the scratch directory");
-    scratch = pattern;
-    image_path = scratch + "/image.unf";
+    scratch = make_scratch("unifinfo-fuzz");
+    image_path = scratch.path + "/image.unf";
     std::atexit(remove_scratch);
     return 0;
 }
